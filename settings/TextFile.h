@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// Plain text files as lists of lines: settings files, page list files and the MAC counter file.
+// Bytes map to characters one to one (Latin-1), so any 8-bit content survives a load and a save.
+
+// Splits file bytes into lines: CR LF, a lone CR or a lone LF ends a line; a last line without an
+// end counts; an empty input gives no lines; a NUL byte ends the text.
+QStringList SplitTextLines(const QByteArray &bytes);
+
+// Reads a whole file and splits it. On failure returns false, leaves *lines untouched and sets
+// *error to "Cannot open file <path>".
+bool ReadTextFileLines(const QString &path, QStringList *lines, QString *error);
+
+// Writes each line followed by CR LF. The file is written beside the target and renamed over it,
+// so a crash, a kill or a full disk leaves the old file whole. On failure returns false and sets
+// *error to "Cannot create file <path>".
+bool WriteTextFileLines(const QString &path, const QStringList &lines, QString *error);

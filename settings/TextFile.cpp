@@ -6,7 +6,7 @@
 QStringList SplitTextLines(const QByteArray &bytes)
 {
     QStringList lines;
-    const int nul = int(bytes.indexOf('\0'));
+    const qsizetype nul = bytes.indexOf('\0');
     const qsizetype end = nul < 0 ? bytes.size() : nul;
     qsizetype start = 0;
     qsizetype i = 0;

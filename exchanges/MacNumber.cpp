@@ -1,0 +1,59 @@
+#include "MacNumber.h"
+
+#include "settings/TextFile.h"
+
+#include <QStringList>
+
+namespace {
+
+// The value of the hex digit at `index`, or -1 when it is missing or not a hex digit.
+int HexDigitAt(const QString &text, qsizetype index)
+{
+    if (index >= text.size())
+        return -1;
+    const char16_t u = text.at(index).unicode();
+    if (u >= '0' && u <= '9')
+        return u - '0';
+    if (u >= 'a' && u <= 'f')
+        return u - 'a' + 10;
+    if (u >= 'A' && u <= 'F')
+        return u - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+bool MacNumberFromBoxes(const QString &box1, const QString &box2, int *n)
+{
+    const int digits[4] = {HexDigitAt(box1, 0), HexDigitAt(box1, 1), HexDigitAt(box2, 0),
+                           HexDigitAt(box2, 1)};
+    for (int d : digits) {
+        if (d < 0)
+            return false;
+    }
+    *n = digits[0] * 4096 + digits[1] * 256 + digits[2] * 16 + digits[3];
+    return true;
+}
+
+QString MacAssignmentLine(int n)
+{
+    return QLatin1String("ma") + QString::number(n) + QLatin1String("\r\n");
+}
+
+bool ReadMacCounterFile(const QString &path, QString *box1, QString *box2, QString *error)
+{
+    QStringList lines;
+    if (!ReadTextFileLines(path, &lines, error))
+        return false;
+    if (lines.size() == 2) {
+        *box1 = lines.at(0);
+        *box2 = lines.at(1);
+    }
+    return true;
+}
+
+bool WriteMacCounterFile(const QString &path, const QString &box1, const QString &box2,
+                         QString *error)
+{
+    return WriteTextFileLines(path, QStringList{box1, box2}, error);
+}

@@ -1,0 +1,150 @@
+#include "WriteEchoCheck.h"
+
+#include "settings/SettingsLines.h"
+#include "settings/SettingsValidation.h"
+
+#include <limits>
+
+namespace {
+
+int32_t TimesTen(int32_t value)
+{
+    const int64_t v = int64_t(value) * 10;
+    if (v > std::numeric_limits<int32_t>::max())
+        return std::numeric_limits<int32_t>::max();
+    if (v < std::numeric_limits<int32_t>::min())
+        return std::numeric_limits<int32_t>::min();
+    return int32_t(v);
+}
+
+// Baud codes the unit reports, turned into the list position they stand for; a code not in the
+// list is compared unchanged.
+int32_t BaudPosition(int32_t code)
+{
+    switch (code) {
+    case 129:
+        return 0;
+    case 65:
+        return 1;
+    case 32:
+        return 2;
+    case 15:
+        return 3;
+    case 7:
+        return 4;
+    default:
+        return code;
+    }
+}
+
+void CheckAddress(const std::array<QString, 4> &boxes, const DottedNumbers &numbers,
+                  const QString &name, QStringList *messages)
+{
+    for (int k = 0; k < 4; ++k) {
+        int32_t boxValue = 0;
+        if (!TextToInt32(boxes[k], &boxValue) || boxValue != numbers[k])
+            *messages << QStringLiteral("%1 (%2) Write Error ").arg(name).arg(k + 1);
+    }
+}
+
+void CheckOptions(QByteArrayView text, const SettingsSnapshot &c, QStringList *messages)
+{
+    auto on = [&text](qsizetype index) { return ByteAt(text, index) == '1'; };
+    if (on(4) != c.dhcpEnabled)
+        *messages << QStringLiteral("Get Address Automatically Write Error ");
+    if (on(5) != c.useBroadcast)
+        *messages << QStringLiteral("Use Broadcast Address Write Error ");
+    if (on(6) != c.clientEnabled)
+        *messages << QStringLiteral("Enable Client Write Error ");
+    // "1" asks for Timed, anything else for CR/LF; only the box asked for is looked at.
+    if (!(on(7) ? c.serialTimed : c.serialCrlf))
+        *messages << QStringLiteral("Serial Port Timed Write Error ");
+    if (on(10) != c.enableWatchdog)
+        *messages << QStringLiteral("Enable Watchdog Write Error ");
+}
+
+void CheckB(QByteArrayView text, char second, const SettingsSnapshot &c, QStringList *messages)
+{
+    const int32_t v = AtolSaturating(TailFrom(text, 2));
+    switch (second) {
+    case 'A':
+    case 'a':
+        if (v != c.clientPort)
+            *messages << QStringLiteral("Client Port Write Error ");
+        break;
+    case 'B':
+    case 'b':
+        if (BaudPosition(v) != c.baudIndex)
+            *messages << QStringLiteral("Serial Port Baud Rate Write Error ");
+        break;
+    case 'H':
+    case 'h':
+        if (v != c.serverTimeout)
+            *messages << QStringLiteral("Timeout Write Error ");
+        break;
+    case 'J':
+    case 'j':
+        if (v != c.updatePeriod)
+            *messages << QStringLiteral("Update Period Write Error ");
+        break;
+    case 'T':
+    case 't':
+        if (TimesTen(v) != c.serialTimedInterval)
+            *messages << QStringLiteral("Serial Time Write Error ");
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace
+
+QStringList CheckWriteEcho(const QByteArray &reply, const SettingsSnapshot &controls,
+                           DottedNumbers *dotted)
+{
+    const QByteArrayView text = SettingsLineText(reply);
+    const char first = ByteAt(text, 0);
+    const char second = ByteAt(text, 1);
+    QStringList messages;
+
+    switch (first) {
+    case 'A': {
+        const char input = ByteAt(text, 2);
+        if (second == 'X' && input >= '1' && input <= '4') {
+            const int k = input - '1';
+            if (AtolSaturating(TailFrom(text, 3)) != controls.hysteresis[k])
+                messages << QStringLiteral("Analogue Input %1 Hysteresis Write Error ").arg(k + 1);
+        }
+        break;
+    }
+    case 'B':
+        CheckB(text, second, controls, &messages);
+        break;
+    case 'E':
+        if (second == 'O')
+            CheckOptions(text, controls, &messages);
+        break;
+    case 'N':
+        *dotted = ParseDottedAddress(TailFrom(text, 2));
+        switch (second) {
+        case 'C':
+            CheckAddress(controls.client, *dotted, QStringLiteral("Client Address"), &messages);
+            break;
+        case 'G':
+            CheckAddress(controls.gateway, *dotted, QStringLiteral("Gateway Address"), &messages);
+            break;
+        case 'I':
+            CheckAddress(controls.ip, *dotted, QStringLiteral("IP Address"), &messages);
+            break;
+        case 'S':
+            CheckAddress(controls.submask, *dotted, QStringLiteral("Submask"), &messages);
+            break;
+        default:
+            break;
+        }
+        break;
+    default:
+        break;
+    }
+    return messages;
+}

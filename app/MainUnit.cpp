@@ -1,1 +1,602 @@
-// filled in shortly
+#include "MainUnit.h"
+
+#include "exchanges/MacNumber.h"
+#include "link/PortNames.h"
+#include "link/QtSerialPortIo.h"
+#include "settings/DateTimeText.h"
+#include "settings/SettingsFile.h"
+#include "settings/SettingsLines.h"
+#include "webpages/ImageBuild.h"
+#include "widgets/TCSpinEdit.h"
+#include "widgets/TdxfCheckBox.h"
+#include "widgets/TdxfProgressBar.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableWidget>
+
+namespace {
+
+const QString kConfigFilter = QStringLiteral("Config Files|*.txt");
+const QString kWebPageFilter = QStringLiteral("Web Page Files|*.htm;*.cgi");
+
+const QString kHelpText = QStringLiteral(
+    "Read From TOLVEX: reads every setting from the unit into the \"Data\" page.\n"
+    "Write To TOLVEX: checks the settings, writes them to the unit and compares every answer; "
+    "differences are listed in the log.\n"
+    "Save File: saves the settings of the \"Data\" page to a text file.\n"
+    "Load File: loads settings from a text file into the \"Data\" page.\n"
+    "Use Comm Port: the COM port the unit is connected to.\n"
+    "Clear: empties the log.\n"
+    "Exit: closes the program.\n\n"
+    "DefaultConfig.txt beside the program is loaded at start.");
+
+} // namespace
+
+QString StartOptions::DefaultMacCounterPath()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("C:\\TolvexSetMACAddress\\SetMACAddress.txt");
+#else
+    return QStringLiteral("/var/lib/TolvexSetMACAddress/SetMACAddress.txt");
+#endif
+}
+
+TMainForm::TMainForm(const StartOptions &options, Dialogs &dialogs, std::unique_ptr<PortIo> port,
+                     QWidget *parent)
+    : QWidget(parent), m_dialogs(dialogs),
+      m_port(port ? std::move(port) : std::make_unique<QtSerialPortIo>()),
+      m_engine(*m_port, *this), m_read(m_engine, *this), m_write(m_engine, *this),
+      m_macAssignment(m_engine, *this), m_download(m_engine, *this),
+      m_macCounterPath(options.macCounterPath)
+{
+    m_ui.SetupUi(this);
+    ConnectHandlers();
+    FormCreate(options);
+    if (options.runTimer) {
+        m_timer1.setInterval(100);
+        connect(&m_timer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);
+        m_timer1.start();
+    }
+}
+
+TMainForm::~TMainForm()
+{
+    m_engine.CloseSerialPort();
+}
+
+QString TMainForm::ProgramFolderFromPath(const QString &programPath)
+{
+#ifdef Q_OS_WIN
+    int cut = -1;
+    for (int i = int(programPath.size()) - 1; i >= 0; --i) {
+        const QChar c = programPath.at(i);
+        if (c == QLatin1Char('\\') || c == QLatin1Char('/') || c == QLatin1Char(':')) {
+            cut = i;
+            break;
+        }
+    }
+#else
+    const int cut = int(programPath.lastIndexOf(QLatin1Char('/')));
+#endif
+    if (cut < 0) {
+        // Started through the search path: the folder is where the executable lies.
+        return QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
+                                            : QStringLiteral(".");
+    }
+    QString folder = programPath.left(cut + 1);
+    const QChar last = folder.back();
+    const bool isSeparator = last != QLatin1Char(':');
+    const QChar before = folder.size() >= 2 ? folder.at(folder.size() - 2) : QChar();
+    if (isSeparator && before != QLatin1Char(':') && before != QLatin1Char('\\'))
+        folder.chop(1);
+    return folder;
+}
+
+QString TMainForm::InFolder(const QString &fileName) const
+{
+    return m_programFolder + QLatin1Char('/') + fileName;
+}
+
+void TMainForm::ConnectHandlers()
+{
+    auto onClick = [this](QPushButton *button, void (TMainForm::*handler)()) {
+        connect(button, &QPushButton::clicked, this, handler);
+    };
+    onClick(m_ui.ReadButton, &TMainForm::ReadButtonClick);
+    onClick(m_ui.WriteButton, &TMainForm::WriteButtonClick);
+    onClick(m_ui.SaveButton, &TMainForm::SaveButtonClick);
+    onClick(m_ui.LoadButton, &TMainForm::LoadButtonClick);
+    onClick(m_ui.ClearButton, &TMainForm::ClearButtonClick);
+    onClick(m_ui.ExitButton, &TMainForm::ExitButtonClick);
+    onClick(m_ui.HelpButton, &TMainForm::HelpButtonClick);
+    onClick(m_ui.SendNewMACButton, &TMainForm::SendNewMACButtonClick);
+    onClick(m_ui.AddButton, &TMainForm::AddButtonClick);
+    onClick(m_ui.RemoveButton, &TMainForm::RemoveButtonClick);
+    onClick(m_ui.LoadPageListButton, &TMainForm::LoadPageListButtonClick);
+    onClick(m_ui.SavePageListButton, &TMainForm::SavePageListButtonClick);
+    onClick(m_ui.DownloadButton, &TMainForm::DownloadButtonClick);
+
+    connect(m_ui.DHCPEnabledxfCheckBox, &TdxfCheckBox::OnClick, this,
+            &TMainForm::DHCPEnabledxfCheckBoxClick);
+    connect(m_ui.ClientEnabledxfCheckBox, &TdxfCheckBox::OnClick, this,
+            &TMainForm::ClientEnabledxfCheckBoxClick);
+    connect(m_ui.UseBroadcastdxfCheckBox, &TdxfCheckBox::OnClick, this,
+            &TMainForm::ClientEnabledxfCheckBoxClick);
+    connect(m_ui.SerialTimeddxfCheckBox, &TdxfCheckBox::OnClick, this,
+            &TMainForm::SerialTimeddxfCheckBoxClick);
+    connect(m_ui.SerialCRLFdxfCheckBox, &TdxfCheckBox::OnClick, this,
+            &TMainForm::SerialTimeddxfCheckBoxClick);
+    connect(m_ui.SerialPortCSpinEdit, &QAbstractSpinBox::editingFinished, this,
+            &TMainForm::UpdatePortDeviceLabel);
+}
+
+void TMainForm::FormCreate(const StartOptions &options)
+{
+    m_ui.MainPageControl->setCurrentIndex(MainFormUi::GeneralPage);
+    setWindowTitle(QStringLiteral("Tolvex Interface Version ") + QStringLiteral("1.05"));
+    m_programFolder = ProgramFolderFromPath(options.programPath);
+    m_ui.FileListStringGrid->item(0, 0)->setText(QStringLiteral("Name"));
+    m_ui.FileListStringGrid->item(0, 1)->setText(QStringLiteral("Location"));
+    m_engine.SetExchangeState(ExchangeEngine::StateNone);
+    m_engine.SetBlockMode(false);
+    m_engine.SetReplyTimeout(0);
+    m_engine.SetVersionPending(false);
+    LoadDefaultFiles();
+    m_pageListChanged = false;
+    DecideMacAssignmentMode();
+    if (options.showWebPages)
+        m_ui.MainPageControl->setTabVisible(MainFormUi::WebPagesPage, true);
+    UpdatePortDeviceLabel();
+}
+
+void TMainForm::LoadDefaultFiles()
+{
+    const QString config = InFolder(QStringLiteral("DefaultConfig.txt"));
+    if (QFileInfo::exists(config)) {
+        if (LoadSettingsFile(config))
+            AppendLog(QStringLiteral("Default Data Loaded"));
+    } else {
+        AppendLog(QStringLiteral("DefaultConfig.txt") + QStringLiteral(" Not Found"));
+    }
+
+    const QString pageList = InFolder(QStringLiteral("DefaultFileList.txt"));
+    if (QFileInfo::exists(pageList)) {
+        QString error;
+        if (LoadPageList(pageList, &m_pageFileList, &error)) {
+            AppendLog(QStringLiteral("Default Web Page File List Loaded"));
+            RefreshFileListGrid();
+        } else {
+            m_dialogs.Message(MessageKind::Error, error);
+        }
+    } else {
+        AppendLog(QStringLiteral("DefaultFileList.txt") + QStringLiteral(" Not Found"));
+    }
+}
+
+void TMainForm::DecideMacAssignmentMode()
+{
+    m_macAssignmentMode = QFileInfo::exists(m_macCounterPath);
+    m_ui.NewMAC1Edit->setVisible(m_macAssignmentMode);
+    m_ui.NewMAC2Edit->setVisible(m_macAssignmentMode);
+    m_ui.SendNewMACButton->setVisible(m_macAssignmentMode);
+    if (!m_macAssignmentMode)
+        return;
+    QString box1 = m_ui.NewMAC1Edit->text();
+    QString box2 = m_ui.NewMAC2Edit->text();
+    QString error;
+    if (!ReadMacCounterFile(m_macCounterPath, &box1, &box2, &error)) {
+        m_dialogs.Message(MessageKind::Error, error);
+        return;
+    }
+    m_ui.NewMAC1Edit->setText(box1);
+    m_ui.NewMAC2Edit->setText(box2);
+}
+
+bool TMainForm::LoadSettingsFile(const QString &path)
+{
+    // A queue of its own: loading a file never disturbs an exchange that is sending.
+    CommandQueue lines;
+    QList<SettingsUpdate> updates;
+    QString error;
+    if (!::LoadSettingsFile(path, lines, &updates, &error)) {
+        m_dialogs.Message(MessageKind::Error, error);
+        return false;
+    }
+    for (const SettingsUpdate &update : updates)
+        ApplySettingsUpdate(update);
+    return true;
+}
+
+// ---- buttons of the "General" page ----
+
+void TMainForm::ReadButtonClick()
+{
+    m_read.ReadButtonClick();
+}
+
+void TMainForm::WriteButtonClick()
+{
+    m_write.WriteButtonClick();
+}
+
+void TMainForm::SaveButtonClick()
+{
+    const QString path = m_dialogs.SaveFileName(kConfigFilter);
+    if (path.isEmpty())
+        return;
+    CommandQueue lines;
+    BuildSettingsLines(ReadSettings(), true, lines);
+    QString error;
+    if (!SaveSettingsFile(path, lines, &error))
+        m_dialogs.Message(MessageKind::Error, error);
+}
+
+void TMainForm::LoadButtonClick()
+{
+    const QString path = m_dialogs.OpenFileName(kConfigFilter);
+    if (path.isEmpty())
+        return;
+    LoadSettingsFile(path);
+}
+
+void TMainForm::ClearButtonClick()
+{
+    m_ui.LogMemo->clear();
+}
+
+void TMainForm::ExitButtonClick()
+{
+    close();
+}
+
+void TMainForm::HelpButtonClick()
+{
+    m_dialogs.Help(windowTitle(), kHelpText);
+}
+
+// ---- enable rules ----
+
+void TMainForm::DHCPEnabledxfCheckBoxClick()
+{
+    const bool manual = !m_ui.DHCPEnabledxfCheckBox->Checked();
+    for (AddressGroup group : {AddressGroup::Ip, AddressGroup::Gateway, AddressGroup::Submask})
+        for (QLineEdit *edit : AddressEdits(group))
+            edit->setEnabled(manual);
+}
+
+void TMainForm::ClientEnabledxfCheckBoxClick()
+{
+    const bool client = m_ui.ClientEnabledxfCheckBox->Checked();
+    m_ui.UseBroadcastdxfCheckBox->setEnabled(client);
+    const bool target = client && !m_ui.UseBroadcastdxfCheckBox->Checked();
+    for (QLineEdit *edit : m_ui.clientAddrEdits)
+        edit->setEnabled(target);
+}
+
+void TMainForm::SerialTimeddxfCheckBoxClick()
+{
+    m_ui.SerialTimedCSpinEdit->setEnabled(m_ui.SerialTimeddxfCheckBox->Checked());
+}
+
+// ---- MAC assignment ----
+
+void TMainForm::SendNewMACButtonClick()
+{
+    m_macAssignment.SendNewMACButtonClick(m_ui.NewMAC1Edit->text(), m_ui.NewMAC2Edit->text());
+}
+
+// ---- web pages ----
+
+void TMainForm::RefreshFileListGrid()
+{
+    QTableWidget *grid = m_ui.FileListStringGrid;
+    grid->setRowCount(m_pageFileList.Count() + 1);
+    for (int i = 0; i < m_pageFileList.Count(); ++i) {
+        const PagePathParts parts = SplitPagePath(m_pageFileList.At(i));
+        for (int column = 0; column < 2; ++column) {
+            QTableWidgetItem *item = grid->item(i + 1, column);
+            if (!item) {
+                item = new QTableWidgetItem;
+                item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+                grid->setItem(i + 1, column, item);
+            }
+            item->setText(column == 0 ? parts.name : parts.location);
+        }
+    }
+}
+
+void TMainForm::AddButtonClick()
+{
+    const QStringList files = m_dialogs.OpenFileNames(kWebPageFilter);
+    if (files.isEmpty())
+        return;
+    for (const QString &file : files)
+        m_pageFileList.Add(file);
+    RefreshFileListGrid();
+    m_pageListChanged = true;
+}
+
+void TMainForm::RemoveButtonClick()
+{
+    QTableWidget *grid = m_ui.FileListStringGrid;
+    QList<PagePathParts> rows;
+    for (const QTableWidgetSelectionRange &range : grid->selectedRanges()) {
+        for (int row = qMax(1, range.topRow()); row <= range.bottomRow(); ++row) {
+            const QTableWidgetItem *name = grid->item(row, 0);
+            const QTableWidgetItem *location = grid->item(row, 1);
+            rows.append({location ? location->text() : QString(), name ? name->text() : QString()});
+        }
+    }
+    RemovePageRows(&m_pageFileList, rows);
+    RefreshFileListGrid();
+    m_pageListChanged = true;
+}
+
+bool TMainForm::AskToSavePageList()
+{
+    if (!m_pageListChanged)
+        return true;
+    switch (m_dialogs.AskYesNoCancel(
+        QStringLiteral("The Web Page File List has changed\nDo you want to save the new list?"))) {
+    case Dialogs::Answer::Cancel:
+        return false;
+    case Dialogs::Answer::Yes:
+        SavePageListButtonClick();
+        return true;
+    case Dialogs::Answer::No:
+        return true;
+    }
+    return true;
+}
+
+void TMainForm::LoadPageListButtonClick()
+{
+    if (!AskToSavePageList())
+        return;
+    const QString path = m_dialogs.OpenFileName(QString());
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!LoadPageList(path, &m_pageFileList, &error)) {
+        m_dialogs.Message(MessageKind::Error, error);
+        return;
+    }
+    RefreshFileListGrid();
+    m_pageListChanged = false;
+}
+
+void TMainForm::SavePageListButtonClick()
+{
+    const QString path = m_dialogs.SaveFileName(QString());
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!SavePageList(path, m_pageFileList, &error))
+        m_dialogs.Message(MessageKind::Error, error);
+}
+
+void TMainForm::DownloadButtonClick()
+{
+    QStringList logLines;
+    const bool copied = CopyPagesToTempFolder(m_programFolder, m_pageFileList, &logLines);
+    for (const QString &line : logLines)
+        AppendLog(line);
+    if (!copied) {
+        m_dialogs.Message(MessageKind::Error, QStringLiteral("Error Copying Files"));
+        return;
+    }
+    ImageBuildResult result;
+    if (!BuildImage(m_programFolder, m_pageFileList, &result)) {
+        m_dialogs.Message(MessageKind::Error, result.boxText);
+        AppendLog(result.logLine);
+        return;
+    }
+    m_imageFileSize = int(result.imageFileSize);
+    m_download.StartDownload();
+}
+
+// ---- tick and closing ----
+
+void TMainForm::Timer1Timer()
+{
+    m_engine.Timer1Timer();
+    if (m_ui.SerialPortCSpinEdit->text() != m_shownPortText)
+        UpdatePortDeviceLabel();
+}
+
+void TMainForm::UpdatePortDeviceLabel()
+{
+    m_shownPortText = m_ui.SerialPortCSpinEdit->text();
+    const std::optional<int> number = TCSpinEdit::ParseWholeNumber(m_shownPortText);
+    const int clamped = qBound(1, number.value_or(1), 255);
+    m_ui.PortDeviceLabel->setText(QStringLiteral("= %1").arg(PortDevice(clamped)));
+}
+
+bool TMainForm::FormCloseQuery()
+{
+    if (!AskToSavePageList())
+        return false;
+    if (QFileInfo::exists(m_macCounterPath)) {
+        QString error;
+        // A counter that cannot be written is reported; the window still closes, so an
+        // operator is never kept from leaving by a read-only file.
+        if (!WriteMacCounterFile(m_macCounterPath, m_ui.NewMAC1Edit->text(),
+                                 m_ui.NewMAC2Edit->text(), &error))
+            m_dialogs.Message(MessageKind::Error, error);
+    }
+    return true;
+}
+
+void TMainForm::closeEvent(QCloseEvent *event)
+{
+    if (FormCloseQuery()) {
+        m_engine.CloseSerialPort();
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+QStringList TMainForm::LogLines() const
+{
+    const QString text = m_ui.LogMemo->toPlainText();
+    return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
+}
+
+// ---- ExchangeHost ----
+
+void TMainForm::AppendLog(const QString &line)
+{
+    QString text = line;
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    m_ui.LogMemo->appendPlainText(text);
+}
+
+void TMainForm::ShowMessage(MessageKind kind, const QString &text)
+{
+    m_dialogs.Message(kind, text);
+}
+
+void TMainForm::ShowPortError(const QString &text)
+{
+    m_dialogs.PlainError(text);
+}
+
+QString TMainForm::DateTimeText()
+{
+    return LocalDateTimeText(QDateTime::currentDateTime());
+}
+
+int TMainForm::PortNumber()
+{
+    return m_ui.SerialPortCSpinEdit->Value();
+}
+
+QString TMainForm::PortDevice(int number)
+{
+    return ResolvePortDevice(ComPortName(number), m_programFolder);
+}
+
+TCSpinEdit *TMainForm::SpinFor(SpinId id) const
+{
+    switch (id) {
+    case SpinId::Hysteresis1:
+    case SpinId::Hysteresis2:
+    case SpinId::Hysteresis3:
+    case SpinId::Hysteresis4:
+        return m_ui.hysteresisCSpinEdits[size_t(int(id) - int(SpinId::Hysteresis1))];
+    case SpinId::ClientPort:
+        return m_ui.ClientPortCSpinEdit;
+    case SpinId::ServerTimeout:
+        return m_ui.ServerTimeoutCSpinEdit;
+    case SpinId::UpdatePeriod:
+        return m_ui.UpdatePeriodCSpinEdit;
+    case SpinId::SerialTimed:
+        return m_ui.SerialTimedCSpinEdit;
+    }
+    return m_ui.ClientPortCSpinEdit;
+}
+
+std::array<QLineEdit *, 4> TMainForm::AddressEdits(AddressGroup group) const
+{
+    switch (group) {
+    case AddressGroup::Ip:
+        return m_ui.ipAddrEdits;
+    case AddressGroup::Gateway:
+        return m_ui.gateWayAddrEdits;
+    case AddressGroup::Submask:
+        return m_ui.subMaskAddrEdits;
+    case AddressGroup::Client:
+        return m_ui.clientAddrEdits;
+    }
+    return m_ui.ipAddrEdits;
+}
+
+SettingsSnapshot TMainForm::ReadSettings()
+{
+    SettingsSnapshot s;
+    for (AddressGroup group :
+         {AddressGroup::Ip, AddressGroup::Gateway, AddressGroup::Submask, AddressGroup::Client}) {
+        const std::array<QLineEdit *, 4> edits = AddressEdits(group);
+        for (size_t k = 0; k < 4; ++k)
+            s.address(group)[k] = edits[k]->text();
+    }
+    for (size_t k = 0; k < 4; ++k)
+        s.hysteresis[k] = m_ui.hysteresisCSpinEdits[k]->Value();
+    s.clientPort = m_ui.ClientPortCSpinEdit->Value();
+    s.serverTimeout = m_ui.ServerTimeoutCSpinEdit->Value();
+    s.updatePeriod = m_ui.UpdatePeriodCSpinEdit->Value();
+    s.serialTimedInterval = m_ui.SerialTimedCSpinEdit->Value();
+    s.baudIndex = m_ui.BaudRateComboBox->currentIndex();
+    s.dhcpEnabled = m_ui.DHCPEnabledxfCheckBox->Checked();
+    s.useBroadcast = m_ui.UseBroadcastdxfCheckBox->Checked();
+    s.clientEnabled = m_ui.ClientEnabledxfCheckBox->Checked();
+    s.serialTimed = m_ui.SerialTimeddxfCheckBox->Checked();
+    s.serialCrlf = m_ui.SerialCRLFdxfCheckBox->Checked();
+    s.enableWatchdog = m_ui.EnableWatchdogdxfCheckBox->Checked();
+    return s;
+}
+
+void TMainForm::ApplySettingsUpdate(const SettingsUpdate &update)
+{
+    switch (update.kind) {
+    case SettingsUpdate::Kind::None:
+        break;
+    case SettingsUpdate::Kind::Spin:
+        SpinFor(update.spin)->SetValue(update.value);
+        break;
+    case SettingsUpdate::Kind::Baud:
+        m_ui.BaudRateComboBox->setCurrentIndex(update.baudIndex);
+        break;
+    case SettingsUpdate::Kind::Options:
+        m_ui.DHCPEnabledxfCheckBox->SetChecked(update.dhcpEnabled);
+        m_ui.UseBroadcastdxfCheckBox->SetChecked(update.useBroadcast);
+        m_ui.ClientEnabledxfCheckBox->SetChecked(update.clientEnabled);
+        if (update.timed)
+            m_ui.SerialTimeddxfCheckBox->SetChecked(true);
+        else
+            m_ui.SerialCRLFdxfCheckBox->SetChecked(true);
+        m_ui.EnableWatchdogdxfCheckBox->SetChecked(update.enableWatchdog);
+        break;
+    case SettingsUpdate::Kind::Mac:
+        m_ui.MACAddressEdit->setText(update.macText);
+        break;
+    case SettingsUpdate::Kind::Address: {
+        const std::array<QLineEdit *, 4> edits = AddressEdits(update.group);
+        for (size_t k = 0; k < 4; ++k)
+            edits[k]->setText(QString::number(update.dotted[k]));
+        break;
+    }
+    }
+}
+
+void TMainForm::SetProgressVisible(bool visible)
+{
+    m_ui.ProgressLabel->setVisible(visible);
+    m_ui.WebPagedxfProgressBar->setVisible(visible);
+}
+
+void TMainForm::SetProgressPosition(int percent)
+{
+    m_ui.WebPagedxfProgressBar->SetPosition(percent);
+}
+
+void TMainForm::DeleteBuildFiles()
+{
+    ::DeleteBuildFiles(m_programFolder, m_pageFileList);
+}
+
+QString TMainForm::ImageFilePath()
+{
+    return BuilderOutputPath(m_programFolder);
+}

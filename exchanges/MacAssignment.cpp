@@ -18,6 +18,8 @@ void MacAssignment::SendNewMACButtonClick(const QString &newMac1, const QString 
     m_engine.Queue().Add(QStringLiteral("ma%1\r\n").arg(number));
     m_engine.Queue().Add(QStringLiteral("zc\r\n"));
     m_engine.SetExchangeState(ExchangeEngine::StateRead);
+    // Lines, not single bytes, answer this exchange, even when it took over a download.
+    m_engine.SetBlockMode(false);
     if (!m_engine.PortOpen() && !m_engine.OpenSerialPort())
         return;
     m_engine.SendNextCommand();

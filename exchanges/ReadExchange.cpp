@@ -24,6 +24,8 @@ void ReadExchange::ReadButtonClick()
     m_engine.SetRetriesLeft(3);
     m_engine.SetRetryPending(false);
     m_engine.SetErrorRetryCount(0);
+    // Lines, not single bytes, answer this exchange, even when it took over a download.
+    m_engine.SetBlockMode(false);
     if (!m_engine.PortOpen() && !m_engine.OpenSerialPort())
         return;
     m_engine.SetVersionPending(true);

@@ -31,6 +31,8 @@ void WriteExchange::WriteButtonClick()
     m_engine.SetRetryPending(false);
     m_writeErrorFlag = false;
     m_engine.SetErrorRetryCount(0);
+    // Lines, not single bytes, answer this exchange, even when it took over a download.
+    m_engine.SetBlockMode(false);
     if (!m_engine.PortOpen() && !m_engine.OpenSerialPort())
         return;
     m_engine.SetVersionPending(true);

@@ -1,0 +1,134 @@
+#pragma once
+
+#include "Dialogs.h"
+#include "MainFormUi.h"
+#include "exchanges/MacAssignment.h"
+#include "exchanges/ReadExchange.h"
+#include "exchanges/WriteExchange.h"
+#include "link/ExchangeEngine.h"
+#include "webpages/ImageDownload.h"
+#include "webpages/PageFileList.h"
+
+#include <QTimer>
+#include <QWidget>
+#include <memory>
+
+class QCloseEvent;
+
+// How the program was started. The entry fills it from the command line; tests fill it to run
+// the window beside their own files.
+struct StartOptions
+{
+    // The program's path as given on the command line; its folder is ProgramFolder.
+    QString programPath;
+    // The file whose existence makes this workstation give MAC addresses.
+    QString macCounterPath = DefaultMacCounterPath();
+    // Shows the "Web Pages" tab, which the window otherwise keeps hidden.
+    bool showWebPages = false;
+    // Runs the 100 ms tick from a timer; tests that drive the tick themselves turn it off.
+    bool runTimer = true;
+
+    static QString DefaultMacCounterPath();
+};
+
+// The one window: it holds every control (and so every setting of the unit), the log and,
+// through the engine, the state of the exchanges. The protocol code sees it only as an
+// ExchangeHost; questions and file choices go through Dialogs.
+class TMainForm : public QWidget, public ExchangeHost
+{
+    Q_OBJECT
+public:
+    // `port` may be null for the real serial port.
+    TMainForm(const StartOptions &options, Dialogs &dialogs, std::unique_ptr<PortIo> port = nullptr,
+              QWidget *parent = nullptr);
+    ~TMainForm() override;
+
+    // The folder of the program's path: the text up to the last separator, that separator
+    // dropped unless it ends a drive root. A path without a folder falls back to the folder
+    // the running executable lies in.
+    static QString ProgramFolderFromPath(const QString &programPath);
+
+    // Handlers, public so tests can press the buttons without a mouse.
+    void ReadButtonClick();
+    void WriteButtonClick();
+    void SaveButtonClick();
+    void LoadButtonClick();
+    void ClearButtonClick();
+    void ExitButtonClick();
+    void HelpButtonClick();
+    void DHCPEnabledxfCheckBoxClick();
+    void ClientEnabledxfCheckBoxClick();
+    void SerialTimeddxfCheckBoxClick();
+    void SendNewMACButtonClick();
+    void AddButtonClick();
+    void RemoveButtonClick();
+    void LoadPageListButtonClick();
+    void SavePageListButtonClick();
+    void DownloadButtonClick();
+    void Timer1Timer();
+    // Whether the window may close; asks about an unsaved page list and writes the MAC counter.
+    bool FormCloseQuery();
+
+    // Applies a settings file to the controls; false (nothing changed) when it cannot be read.
+    bool LoadSettingsFile(const QString &path);
+    // The log as lines, for tests and the help text.
+    QStringList LogLines() const;
+
+    MainFormUi &Ui() { return m_ui; }
+    ExchangeEngine &Engine() { return m_engine; }
+    ImageDownload &Download() { return m_download; }
+    const PageFileList &PageFiles() const { return m_pageFileList; }
+    bool PageListChanged() const { return m_pageListChanged; }
+    bool MacAssignmentModeOn() const { return m_macAssignmentMode; }
+    QString ProgramFolder() const { return m_programFolder; }
+
+    // ExchangeHost
+    void AppendLog(const QString &line) override;
+    void ShowMessage(MessageKind kind, const QString &text) override;
+    void ShowPortError(const QString &text) override;
+    QString DateTimeText() override;
+    int PortNumber() override;
+    QString PortDevice(int number) override;
+    SettingsSnapshot ReadSettings() override;
+    void ApplySettingsUpdate(const SettingsUpdate &update) override;
+    bool MacAssignmentMode() override { return m_macAssignmentMode; }
+    void SetProgressVisible(bool visible) override;
+    void SetProgressPosition(int percent) override;
+    void DeleteBuildFiles() override;
+    QString ImageFilePath() override;
+    int ImageFileSize() override { return m_imageFileSize; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void FormCreate(const StartOptions &options);
+    void ConnectHandlers();
+    void LoadDefaultFiles();
+    void DecideMacAssignmentMode();
+    void RefreshFileListGrid();
+    // Asks to save a changed page list; false when the operator cancelled.
+    bool AskToSavePageList();
+    void UpdatePortDeviceLabel();
+    TCSpinEdit *SpinFor(SpinId id) const;
+    std::array<QLineEdit *, 4> AddressEdits(AddressGroup group) const;
+    QString InFolder(const QString &fileName) const;
+
+    Dialogs &m_dialogs;
+    MainFormUi m_ui;
+    std::unique_ptr<PortIo> m_port;
+    ExchangeEngine m_engine;
+    ReadExchange m_read;
+    WriteExchange m_write;
+    MacAssignment m_macAssignment;
+    ImageDownload m_download;
+    QTimer m_timer1;
+
+    QString m_programFolder;
+    QString m_macCounterPath;
+    PageFileList m_pageFileList;
+    bool m_pageListChanged = false;
+    bool m_macAssignmentMode = false;
+    int m_imageFileSize = 0;
+    QString m_shownPortText;
+};

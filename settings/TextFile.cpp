@@ -50,7 +50,11 @@ bool WriteTextFileLines(const QString &path, const QStringList &lines, QString *
         bytes += "\r\n";
     }
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    // The explicit flush matters: a short write while flushing the buffer (disk full, file size
+    // limit) is not reported by commit(), which would then rename a torn file over the old one.
+    // Returning without commit() discards the temporary file instead.
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush() ||
+        !file.commit()) {
         *error = QStringLiteral("Cannot create file %1").arg(path);
         return false;
     }

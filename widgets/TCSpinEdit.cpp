@@ -29,7 +29,7 @@ void TCSpinEdit::SetMaxValue(int value)
     update();
 }
 
-std::optional<int> TCSpinEdit::ParseWholeNumber(const QString &text)
+std::optional<qint64> TCSpinEdit::ParseWholeNumber(const QString &text)
 {
     const QString t = text.trimmed();
     int i = 0;
@@ -41,7 +41,7 @@ std::optional<int> TCSpinEdit::ParseWholeNumber(const QString &text)
     if (i >= t.size())
         return std::nullopt;
     // Accumulated with saturation: digits beyond the int range still make a whole number.
-    const qint64 limit = negative ? -qint64(INT_MIN) : qint64(INT_MAX);
+    const qint64 limit = qint64(INT_MAX) + 2;
     qint64 magnitude = 0;
     for (; i < t.size(); ++i) {
         const QChar c = t[i];
@@ -52,7 +52,7 @@ std::optional<int> TCSpinEdit::ParseWholeNumber(const QString &text)
     }
     if (magnitude > limit)
         magnitude = limit;
-    return int(negative ? -magnitude : magnitude);
+    return negative ? -magnitude : magnitude;
 }
 
 qint64 TCSpinEdit::clamp(qint64 value) const
@@ -79,7 +79,7 @@ void TCSpinEdit::showValue(int value) const
 
 int TCSpinEdit::Value() const
 {
-    const std::optional<int> parsed = ParseWholeNumber(lineEdit()->text());
+    const std::optional<qint64> parsed = ParseWholeNumber(lineEdit()->text());
     const int value = parsed ? int(clamp(*parsed)) : m_minValue;
     if (!parsed || value != *parsed)
         showValue(value);
@@ -102,7 +102,7 @@ QAbstractSpinBox::StepEnabled TCSpinEdit::stepEnabled() const
 {
     if (isReadOnly())
         return StepNone;
-    const std::optional<int> parsed = ParseWholeNumber(lineEdit()->text());
+    const std::optional<qint64> parsed = ParseWholeNumber(lineEdit()->text());
     const qint64 value = parsed ? clamp(*parsed) : m_minValue;
     StepEnabled flags = StepNone;
     if (value < clamp(INT_MAX))
@@ -120,7 +120,7 @@ QValidator::State TCSpinEdit::validate(QString &, int &) const
 void TCSpinEdit::focusOutEvent(QFocusEvent *event)
 {
     QAbstractSpinBox::focusOutEvent(event);
-    const std::optional<int> parsed = ParseWholeNumber(lineEdit()->text());
+    const std::optional<qint64> parsed = ParseWholeNumber(lineEdit()->text());
     if (parsed)
         showValue(int(clamp(*parsed)));
 }

@@ -31,9 +31,9 @@ public:
     bool Enabled() const { return isEnabled(); }
     void SetEnabled(bool enabled) { setEnabled(enabled); }
 
-    // The text as a whole number, saturated to the int range; empty when it is not a whole number.
-    // Leaves the text untouched.
-    static std::optional<int> ParseWholeNumber(const QString &text);
+    // The text as a whole number, empty when it is not one. Magnitudes beyond the int range
+    // saturate just outside it, so they still clamp and still differ from every int.
+    static std::optional<qint64> ParseWholeNumber(const QString &text);
 
     void stepBy(int steps) override;
     QValidator::State validate(QString &input, int &pos) const override;

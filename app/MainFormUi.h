@@ -1,0 +1,156 @@
+#pragma once
+
+#include <array>
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTabWidget;
+class QTableWidget;
+class QWidget;
+class TCSpinEdit;
+class TdxfCheckBox;
+class TdxfProgressBar;
+
+// The main window's controls, built in plain code and owned by the form passed to SetupUi. Holds
+// no logic and connects no signals: the window wires the handlers. Every control's objectName is
+// its member name. After SetupUi every control is enabled and visible except ProgressLabel and
+// WebPagedxfProgressBar, and the "Analogue" and "Web Pages" tabs are hidden.
+struct MainFormUi
+{
+    // Builds every control into form, sizes the form to 696 x 480 and centres it on its screen.
+    // form may be a plain QWidget or a QMainWindow (the pages then become its central widget).
+    void SetupUi(QWidget *form);
+
+    // Page indexes of MainPageControl.
+    enum Page
+    {
+        GeneralPage = 0,
+        DataPage = 1,
+        AnaloguePage = 2,
+        WebPagesPage = 3
+    };
+
+    QTabWidget *MainPageControl = nullptr;
+    QWidget *IntroTabSheet = nullptr;
+    QWidget *SetupTabSheet = nullptr;
+    QWidget *ClientTabSheet = nullptr;
+    QWidget *WebPagesTabSheet = nullptr;
+
+    // "General" page.
+    QGroupBox *GroupBox23 = nullptr;
+    QPushButton *ReadButton = nullptr;
+    QPushButton *WriteButton = nullptr;
+    QPushButton *SaveButton = nullptr;
+    QPushButton *LoadButton = nullptr;
+    QLabel *Label42 = nullptr;
+    TCSpinEdit *SerialPortCSpinEdit = nullptr;
+    // Empty at start; the window shows there which device the COM number stands for.
+    QLabel *PortDeviceLabel = nullptr;
+    QGroupBox *GroupBox24 = nullptr;
+    QPlainTextEdit *LogMemo = nullptr;
+    QPushButton *ClearButton = nullptr;
+    QPushButton *HelpButton = nullptr;
+    QPushButton *ExitButton = nullptr;
+
+    // "Data" page.
+    QGroupBox *GroupBox1 = nullptr;
+    TdxfCheckBox *DHCPEnabledxfCheckBox = nullptr;
+    QLabel *Label1 = nullptr;
+    QLineEdit *IPAddr1Edit = nullptr;
+    QLineEdit *IPAddr2Edit = nullptr;
+    QLineEdit *IPAddr3Edit = nullptr;
+    QLineEdit *IPAddr4Edit = nullptr;
+    QLabel *Label2 = nullptr;
+    QLineEdit *GateWayAddr1Edit = nullptr;
+    QLineEdit *GateWayAddr2Edit = nullptr;
+    QLineEdit *GateWayAddr3Edit = nullptr;
+    QLineEdit *GateWayAddr4Edit = nullptr;
+    QLabel *Label3 = nullptr;
+    QLineEdit *SubMaskAddr1Edit = nullptr;
+    QLineEdit *SubMaskAddr2Edit = nullptr;
+    QLineEdit *SubMaskAddr3Edit = nullptr;
+    QLineEdit *SubMaskAddr4Edit = nullptr;
+
+    QGroupBox *GroupBox2 = nullptr;
+    TdxfCheckBox *ClientEnabledxfCheckBox = nullptr;
+    TdxfCheckBox *UseBroadcastdxfCheckBox = nullptr;
+    QLabel *Label18 = nullptr;
+    // At most 3 characters each.
+    QLineEdit *ClientAddr1Edit = nullptr;
+    QLineEdit *ClientAddr2Edit = nullptr;
+    QLineEdit *ClientAddr3Edit = nullptr;
+    QLineEdit *ClientAddr4Edit = nullptr;
+
+    QGroupBox *GroupBox9 = nullptr;
+    QLabel *Label65 = nullptr;
+    TCSpinEdit *Hysteresis1CSpinEdit = nullptr;
+    QLabel *Label66 = nullptr;
+    TCSpinEdit *Hysteresis2CSpinEdit = nullptr;
+    QLabel *Label67 = nullptr;
+    TCSpinEdit *Hysteresis3CSpinEdit = nullptr;
+    QLabel *Label68 = nullptr;
+    TCSpinEdit *Hysteresis4CSpinEdit = nullptr;
+
+    QGroupBox *GroupBox17 = nullptr;
+    QLabel *Label30 = nullptr;
+    // Not editable; nothing selected (index -1) until a value is loaded.
+    QComboBox *BaudRateComboBox = nullptr;
+    // "Use CR/LF" and "Timed" form exclusive group 1, both may be off.
+    TdxfCheckBox *SerialCRLFdxfCheckBox = nullptr;
+    TdxfCheckBox *SerialTimeddxfCheckBox = nullptr;
+    TCSpinEdit *SerialTimedCSpinEdit = nullptr;
+    QLabel *Label31 = nullptr;
+
+    QGroupBox *GroupBox20 = nullptr;
+    QLabel *Label5 = nullptr;
+    TCSpinEdit *UpdatePeriodCSpinEdit = nullptr;
+    QLabel *Label4 = nullptr;
+    QLabel *Label39 = nullptr;
+    TCSpinEdit *ClientPortCSpinEdit = nullptr;
+    QLabel *Label35 = nullptr;
+    TCSpinEdit *ServerTimeoutCSpinEdit = nullptr;
+    QLabel *Label34 = nullptr;
+    TdxfCheckBox *EnableWatchdogdxfCheckBox = nullptr;
+
+    QLabel *Label33 = nullptr;
+    // Read-only: filled from the unit.
+    QLineEdit *MACAddressEdit = nullptr;
+    // Created visible; the window hides them outside MAC assignment mode.
+    QLineEdit *NewMAC1Edit = nullptr;
+    QLineEdit *NewMAC2Edit = nullptr;
+    QPushButton *SendNewMACButton = nullptr;
+
+    // "Web Pages" page.
+    QGroupBox *GroupBox25 = nullptr;
+    // Two columns (widths 87 and 275), rows 15 pixels high, no header views shown. Row 0 is an
+    // ordinary row that serves as the fixed heading row: it is created with two non-selectable
+    // items and empty text, and the window writes "Name" and "Location" into them with
+    // item(0, column)->setText(). File rows start at row 1, so rowCount() is entries + 1. The grid
+    // is not editable; a rectangular range of cells can be selected.
+    QTableWidget *FileListStringGrid = nullptr;
+    QPushButton *AddButton = nullptr;
+    QPushButton *RemoveButton = nullptr;
+    QPushButton *LoadPageListButton = nullptr;
+    QPushButton *SavePageListButton = nullptr;
+    QPushButton *DownloadButton = nullptr;
+    // Both hidden at start; the image download shows them.
+    QLabel *ProgressLabel = nullptr;
+    TdxfProgressBar *WebPagedxfProgressBar = nullptr;
+
+    // The same controls as above, in address order (number 1 first).
+    std::array<QLineEdit *, 4> ipAddrEdits{};
+    std::array<QLineEdit *, 4> gateWayAddrEdits{};
+    std::array<QLineEdit *, 4> subMaskAddrEdits{};
+    std::array<QLineEdit *, 4> clientAddrEdits{};
+    std::array<TCSpinEdit *, 4> hysteresisCSpinEdits{};
+
+private:
+    void setupGeneralPage();
+    void setupDataPage();
+    void setupWebPagesPage();
+    void setupTabOrder();
+};

@@ -84,11 +84,19 @@ bool ReadPageFolder(const QString &folder, QList<ImageEntry> *entries, QStringLi
 bool WriteFileAtomically(const QString &path, const QByteArray &bytes, QString *error)
 {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    // Unbuffered, so a short write (disk full, size limit) shows in write()'s result: a buffered
+    // flush inside commit() can lose it and publish a truncated file as a success.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return Fail(error,
                     QStringLiteral("cannot write %1: %2").arg(Quoted(path), file.errorString()));
-    if (file.write(bytes) != bytes.size()) {
-        const QString reason = file.errorString();
+    const qint64 written = file.write(bytes);
+    if (written != bytes.size()) {
+        const QString reason =
+            written < 0 ? file.errorString()
+                        : QStringLiteral("only %1 of %2 bytes could be written (disk full or file "
+                                         "size limit?)")
+                              .arg(written)
+                              .arg(bytes.size());
         file.cancelWriting();
         return Fail(error, QStringLiteral("cannot write %1: %2").arg(Quoted(path), reason));
     }

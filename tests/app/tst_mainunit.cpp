@@ -1,0 +1,398 @@
+#include "app/MainUnit.h"
+#include "support/FakeLink.h"
+#include "support/ScriptedDialogs.h"
+#include "widgets/TCSpinEdit.h"
+#include "widgets/TdxfCheckBox.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+} // namespace
+
+class TestMainUnit : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir *dir = nullptr;
+    ScriptedDialogs *dialogs = nullptr;
+    FakePort *port = nullptr;
+
+    std::unique_ptr<TMainForm> makeForm(bool webPages = false)
+    {
+        StartOptions options;
+        options.programPath = dir->path() + "/tolvex-config";
+        options.macCounterPath = dir->path() + "/mac/SetMACAddress.txt";
+        options.showWebPages = webPages;
+        options.runTimer = false;
+        auto fake = std::make_unique<FakePort>();
+        port = fake.get();
+        return std::make_unique<TMainForm>(options, *dialogs, std::move(fake));
+    }
+    QString path(const QString &name) const { return dir->path() + "/" + name; }
+
+private slots:
+    void init()
+    {
+        dir = new QTemporaryDir;
+        dialogs = new ScriptedDialogs;
+    }
+    void cleanup()
+    {
+        delete dialogs;
+        delete dir;
+    }
+
+    void startUp_withoutDefaultFiles_logsBothNotFound_macControlsHidden()
+    {
+        auto form = makeForm();
+        QCOMPARE(form->LogLines(),
+                 (QStringList{"DefaultConfig.txt Not Found", "DefaultFileList.txt Not Found"}));
+        QCOMPARE(form->windowTitle(), QString("Tolvex Interface Version 1.05"));
+        QCOMPARE(form->ProgramFolder(), dir->path());
+        MainFormUi &ui = form->Ui();
+        QCOMPARE(ui.MainPageControl->currentIndex(), int(MainFormUi::GeneralPage));
+        QVERIFY(ui.MainPageControl->isTabVisible(0));
+        QVERIFY(ui.MainPageControl->isTabVisible(1));
+        QVERIFY(!ui.MainPageControl->isTabVisible(2));
+        QVERIFY(!ui.MainPageControl->isTabVisible(3));
+        QVERIFY(ui.NewMAC1Edit->isHidden());
+        QVERIFY(ui.NewMAC2Edit->isHidden());
+        QVERIFY(ui.SendNewMACButton->isHidden());
+        QVERIFY(!ui.MACAddressEdit->isHidden());
+        QCOMPARE(ui.FileListStringGrid->item(0, 0)->text(), QString("Name"));
+        QCOMPARE(ui.FileListStringGrid->item(0, 1)->text(), QString("Location"));
+        QVERIFY(dialogs->boxes.isEmpty());
+    }
+
+    void startUp_enableRulesNotApplied_untilABoxChanges()
+    {
+        auto form = makeForm();
+        MainFormUi &ui = form->Ui();
+        QVERIFY(ui.UseBroadcastdxfCheckBox->Checked());
+        for (QLineEdit *edit : ui.clientAddrEdits)
+            QVERIFY(edit->isEnabled());
+        QVERIFY(ui.SerialTimedCSpinEdit->isEnabled());
+    }
+
+    void startUp_withDefaultFiles_loadsThemAndLogs()
+    {
+        writeFile(path("DefaultConfig.txt"), "bh120");
+        writeFile(path("DefaultFileList.txt"), "/pages/b.htm\r\n/pages/A.htm\r\n");
+        auto form = makeForm();
+        QCOMPARE(form->LogLines(),
+                 (QStringList{"Default Data Loaded", "Default Web Page File List Loaded"}));
+        QCOMPARE(form->Ui().ServerTimeoutCSpinEdit->Value(), 120);
+        QCOMPARE(form->Ui().UpdatePeriodCSpinEdit->Value(), 60);
+        QCOMPARE(form->PageFiles().Items(), (QStringList{"/pages/A.htm", "/pages/b.htm"}));
+        QCOMPARE(form->Ui().FileListStringGrid->rowCount(), 3);
+        QVERIFY(!form->PageListChanged());
+    }
+
+    void startUp_unreadableDefaultConfig_reportsAndCarriesOn()
+    {
+        QVERIFY(QDir(dir->path()).mkdir("DefaultConfig.txt")); // exists, but is no file
+        auto form = makeForm();
+        QCOMPARE(dialogs->boxTexts(), QStringList{"Cannot open file " + path("DefaultConfig.txt")});
+        QCOMPARE(form->LogLines(), QStringList{"DefaultFileList.txt Not Found"});
+    }
+
+    void optionsLine_flipsSeveralBoxes_andEnableRulesFollow()
+    {
+        writeFile(path("eo.txt"), "eo0010110010000000\r\n");
+        auto form = makeForm();
+        QVERIFY(form->LoadSettingsFile(path("eo.txt")));
+        MainFormUi &ui = form->Ui();
+        QVERIFY(ui.DHCPEnabledxfCheckBox->Checked());
+        QVERIFY(ui.SerialTimeddxfCheckBox->Checked());
+        QVERIFY(!ui.SerialCRLFdxfCheckBox->Checked());
+        QVERIFY(ui.EnableWatchdogdxfCheckBox->Checked());
+        QVERIFY(ui.ClientEnabledxfCheckBox->Checked());
+        QVERIFY(!ui.UseBroadcastdxfCheckBox->Checked());
+        for (auto edits : {ui.ipAddrEdits, ui.gateWayAddrEdits, ui.subMaskAddrEdits})
+            for (QLineEdit *edit : edits)
+                QVERIFY(!edit->isEnabled());
+        QVERIFY(ui.SerialTimedCSpinEdit->isEnabled());
+        QVERIFY(ui.UseBroadcastdxfCheckBox->isEnabled());
+        for (QLineEdit *edit : ui.clientAddrEdits)
+            QVERIFY(edit->isEnabled());
+    }
+
+    void enableRules_clientAndBroadcast()
+    {
+        auto form = makeForm();
+        MainFormUi &ui = form->Ui();
+        ui.ClientEnabledxfCheckBox->click(); // off
+        QVERIFY(!ui.UseBroadcastdxfCheckBox->isEnabled());
+        for (QLineEdit *edit : ui.clientAddrEdits)
+            QVERIFY(!edit->isEnabled());
+        ui.ClientEnabledxfCheckBox->click(); // on, broadcast still on
+        QVERIFY(ui.UseBroadcastdxfCheckBox->isEnabled());
+        for (QLineEdit *edit : ui.clientAddrEdits)
+            QVERIFY(!edit->isEnabled());
+        ui.UseBroadcastdxfCheckBox->click(); // broadcast off
+        for (QLineEdit *edit : ui.clientAddrEdits)
+            QVERIFY(edit->isEnabled());
+        ui.DHCPEnabledxfCheckBox->click();
+        QVERIFY(!ui.IPAddr1Edit->isEnabled());
+        ui.DHCPEnabledxfCheckBox->click();
+        QVERIFY(ui.IPAddr1Edit->isEnabled());
+    }
+
+    void exclusivePair_crlfAndTimed()
+    {
+        auto form = makeForm();
+        MainFormUi &ui = form->Ui();
+        ui.SerialTimeddxfCheckBox->click();
+        QVERIFY(ui.SerialTimedCSpinEdit->isEnabled());
+        ui.SerialCRLFdxfCheckBox->click();
+        QVERIFY(!ui.SerialTimeddxfCheckBox->Checked());
+        QVERIFY(!ui.SerialTimedCSpinEdit->isEnabled());
+        ui.SerialTimeddxfCheckBox->click();
+        QVERIFY(!ui.SerialCRLFdxfCheckBox->Checked());
+        QVERIFY(ui.SerialTimedCSpinEdit->isEnabled());
+        ui.SerialTimeddxfCheckBox->click(); // on -> off: both off
+        QVERIFY(!ui.SerialTimeddxfCheckBox->Checked());
+        QVERIFY(!ui.SerialCRLFdxfCheckBox->Checked());
+        QVERIFY(!ui.SerialTimedCSpinEdit->isEnabled());
+    }
+
+    void saveInitialState_writesThe30LineFile_andLoadsBack()
+    {
+        auto form = makeForm();
+        dialogs->fileNames = {path("saved.txt")};
+        form->SaveButtonClick();
+        QCOMPARE(dialogs->filters.value(0), QString("Config Files|*.txt"));
+        const QByteArray expected = "ax15\r\n\r\nax25\r\n\r\nax35\r\n\r\nax45\r\n\r\nba3012\r\n\r\n"
+                                    "bb15\r\n\r\nbh60\r\n\r\nbj60\r\n\r\nbt2\r\n\r\n"
+                                    "eo0001100000000000\r\n\r\nnc...\r\n\r\nng...\r\n\r\n"
+                                    "ni...\r\n\r\nns...\r\n\r\nzc\r\n\r\n";
+        QCOMPARE(readFile(path("saved.txt")), expected);
+
+        auto fresh = makeForm();
+        dialogs->fileNames = {path("saved.txt")};
+        fresh->LoadButtonClick();
+        MainFormUi &ui = fresh->Ui();
+        for (auto edits : {ui.ipAddrEdits, ui.gateWayAddrEdits, ui.subMaskAddrEdits,
+                           ui.clientAddrEdits})
+            for (QLineEdit *edit : edits)
+                QCOMPARE(edit->text(), QString("0"));
+        QCOMPARE(ui.BaudRateComboBox->currentText(), QString("19200"));
+        QVERIFY(ui.SerialCRLFdxfCheckBox->Checked());
+        QVERIFY(!ui.SerialTimedCSpinEdit->isEnabled());
+        QCOMPARE(ui.ClientPortCSpinEdit->Value(), 3012);
+        QCOMPARE(ui.SerialTimedCSpinEdit->Value(), 20);
+        QVERIFY(ui.UseBroadcastdxfCheckBox->Checked());
+    }
+
+    void loadMissingFile_reportsAndChangesNothing()
+    {
+        auto form = makeForm();
+        form->Ui().ClientPortCSpinEdit->SetValue(4000);
+        dialogs->fileNames = {path("missing.txt")};
+        form->LoadButtonClick();
+        QCOMPARE(dialogs->boxTexts(), QStringList{"Cannot open file " + path("missing.txt")});
+        QCOMPARE(form->Ui().ClientPortCSpinEdit->Value(), 4000);
+    }
+
+    void saveToUnwritablePlace_reportsCannotCreate()
+    {
+        auto form = makeForm();
+        const QString target = path("no-such-folder/saved.txt");
+        dialogs->fileNames = {target};
+        form->SaveButtonClick();
+        QCOMPARE(dialogs->boxTexts(), QStringList{"Cannot create file " + target});
+    }
+
+    void cancelledDialogs_changeNothing()
+    {
+        auto form = makeForm();
+        form->SaveButtonClick();
+        form->LoadButtonClick();
+        form->AddButtonClick();
+        QVERIFY(dialogs->boxes.isEmpty());
+        QVERIFY(!form->PageListChanged());
+    }
+
+    void macCounterFile_fillsBoxes_andIsRewrittenAtClose()
+    {
+        QVERIFY(QDir(dir->path()).mkdir("mac"));
+        writeFile(path("mac/SetMACAddress.txt"), "12\r\nAB\r\n");
+        auto form = makeForm();
+        MainFormUi &ui = form->Ui();
+        QVERIFY(form->MacAssignmentModeOn());
+        QVERIFY(!ui.SendNewMACButton->isHidden());
+        QCOMPARE(ui.NewMAC1Edit->text(), QString("12"));
+        QCOMPARE(ui.NewMAC2Edit->text(), QString("AB"));
+        ui.NewMAC2Edit->setText("AC");
+        QVERIFY(form->FormCloseQuery());
+        QCOMPARE(readFile(path("mac/SetMACAddress.txt")), QByteArray("12\r\nAC\r\n"));
+    }
+
+    void macCounterFile_withThirdLine_leavesBoxesEmpty()
+    {
+        QVERIFY(QDir(dir->path()).mkdir("mac"));
+        writeFile(path("mac/SetMACAddress.txt"), "12\r\nAB\r\n\r\n");
+        auto form = makeForm();
+        QVERIFY(form->Ui().NewMAC1Edit->text().isEmpty());
+        QVERIFY(form->Ui().NewMAC2Edit->text().isEmpty());
+    }
+
+    void closeCancelledAtPageListQuestion_keepsWindowAndCounterFile()
+    {
+        QVERIFY(QDir(dir->path()).mkdir("mac"));
+        writeFile(path("mac/SetMACAddress.txt"), "12\r\nAB\r\n");
+        auto form = makeForm(true);
+        dialogs->fileLists = {{"/pages/index.htm"}};
+        form->AddButtonClick();
+        QVERIFY(form->PageListChanged());
+        form->Ui().NewMAC2Edit->setText("AC");
+        dialogs->answers = {Dialogs::Answer::Cancel};
+        QVERIFY(!form->FormCloseQuery());
+        QCOMPARE(dialogs->questions,
+                 QStringList{"The Web Page File List has changed\nDo you want to save the new list?"});
+        QCOMPARE(readFile(path("mac/SetMACAddress.txt")), QByteArray("12\r\nAB\r\n"));
+    }
+
+    void closeQuestionYes_saveCancelled_stillCloses()
+    {
+        auto form = makeForm(true);
+        dialogs->fileLists = {{"/pages/index.htm"}};
+        form->AddButtonClick();
+        dialogs->answers = {Dialogs::Answer::Yes};
+        QVERIFY(form->FormCloseQuery()); // the save dialog gets no name: cancelled
+    }
+
+    void closeWithoutChanges_asksNothing()
+    {
+        auto form = makeForm();
+        QVERIFY(form->FormCloseQuery());
+        QVERIFY(dialogs->questions.isEmpty());
+    }
+
+    void webPagesSwitch_showsTheTab()
+    {
+        auto form = makeForm(true);
+        QVERIFY(form->Ui().MainPageControl->isTabVisible(MainFormUi::WebPagesPage));
+        QVERIFY(!form->Ui().MainPageControl->isTabVisible(MainFormUi::AnaloguePage));
+    }
+
+    void pageList_addRemoveAndGrid()
+    {
+        auto form = makeForm(true);
+        dialogs->fileLists = {{"/w/b.htm", "/w/a.cgi", "/w/B.HTM", "/x/a.cgi"}};
+        form->AddButtonClick();
+        QCOMPARE(dialogs->filters.value(0), QString("Web Page Files|*.htm;*.cgi"));
+        QCOMPARE(form->PageFiles().Items(), (QStringList{"/w/a.cgi", "/w/b.htm", "/x/a.cgi"}));
+        QTableWidget *grid = form->Ui().FileListStringGrid;
+        QCOMPARE(grid->rowCount(), 4);
+        QCOMPARE(grid->item(1, 0)->text(), QString("a.cgi"));
+        QCOMPARE(grid->item(1, 1)->text(), QString("/w/"));
+        grid->setRangeSelected(QTableWidgetSelectionRange(1, 0, 2, 1), true);
+        form->RemoveButtonClick();
+        QCOMPARE(form->PageFiles().Items(), QStringList{"/x/a.cgi"});
+        QCOMPARE(grid->rowCount(), 2);
+        QVERIFY(form->PageListChanged());
+    }
+
+    void pageList_saveAndLoad_clearsChangedOnlyOnLoad()
+    {
+        auto form = makeForm(true);
+        dialogs->fileLists = {{"/w/b.htm", "/w/a.htm"}};
+        form->AddButtonClick();
+        dialogs->fileNames = {path("list.txt")};
+        form->SavePageListButtonClick();
+        QCOMPARE(readFile(path("list.txt")), QByteArray("/w/a.htm\r\n/w/b.htm\r\n"));
+        QVERIFY(form->PageListChanged());
+        dialogs->answers = {Dialogs::Answer::No};
+        dialogs->fileNames = {path("list.txt")};
+        form->LoadPageListButtonClick();
+        QVERIFY(!form->PageListChanged());
+        QCOMPARE(form->PageFiles().Count(), 2);
+    }
+
+    void help_describesTheButtons()
+    {
+        auto form = makeForm();
+        form->HelpButtonClick();
+        QCOMPARE(dialogs->helpTexts.size(), 1);
+        QVERIFY(dialogs->helpTexts.at(0).contains("Read From TOLVEX"));
+        QVERIFY(dialogs->helpTexts.at(0).contains("Write To TOLVEX"));
+    }
+
+    void logLineWithLineEnd_breaksThere_andClearEmpties()
+    {
+        auto form = makeForm();
+        form->AppendLog("Tolvex Version: 1.0.5-UDP\r\n");
+        QCOMPARE(form->LogLines().mid(2), (QStringList{"Tolvex Version: 1.0.5-UDP", ""}));
+        form->ClearButtonClick();
+        QVERIFY(form->LogLines().isEmpty());
+    }
+
+    void programFolder_fromThePathAsGiven_data()
+    {
+        QTest::addColumn<QString>("programPath");
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("absolute") << "/opt/tolvex/bin/tolvex-config" << "/opt/tolvex/bin";
+        QTest::newRow("relative") << "./tolvex-config" << ".";
+        QTest::newRow("link folder kept") << "/home/op/bench/tolvex-config" << "/home/op/bench";
+        QTest::newRow("folder with blanks") << "/a b/c'd/tolvex-config" << "/a b/c'd";
+        QTest::newRow("root") << "/tolvex-config" << "";
+    }
+
+    void programFolder_fromThePathAsGiven()
+    {
+        QFETCH(QString, programPath);
+        QFETCH(QString, folder);
+        QCOMPARE(TMainForm::ProgramFolderFromPath(programPath), folder);
+    }
+
+    void readWithPortThatCannotOpen_showsOnlyTheOpenBox()
+    {
+        auto form = makeForm();
+        port->openResults = {PortIo::OpenResult::OpenFailed};
+        form->Ui().SerialPortCSpinEdit->SetValue(7);
+        form->ReadButtonClick();
+        QCOMPARE(dialogs->plainErrors, QStringList{"Unable to open serial port 7"});
+        QVERIFY(port->writes.isEmpty());
+        for (int i = 0; i < 50; ++i)
+            form->Timer1Timer();
+        QVERIFY(dialogs->boxes.isEmpty());
+    }
+
+    void writeWithInvalidSettings_logsFiveLines_thenThereAreErrors()
+    {
+        auto form = makeForm();
+        form->WriteButtonClick();
+        QCOMPARE(form->LogLines().mid(2),
+                 (QStringList{"Invalid IP Address", "Invalid Gateway Address", "Invalid Submask",
+                              "Invalid Client Address",
+                              "Connect Timeout must be greater than Connect Update Period"}));
+        QCOMPARE(dialogs->boxTexts(), QStringList{"There are errors"});
+        QVERIFY(port->openedDevices.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestMainUnit)
+#include "tst_mainunit.moc"

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <deque>
+
+class QSocketNotifier;
+
+// The simulated unit's end of the serial line: a pseudo-terminal whose slave side the program
+// under test opens like a serial port. Both sides are raw 8N1 so the line discipline never echoes
+// or translates. The port keeps a slave descriptor of its own open, so the master does not see a
+// hang-up while the program has the port closed.
+//
+// With the wire delay on, bytes move at the pace of 19200 baud (10 bits a byte) both ways: each
+// byte is handed on or written no sooner than one byte time after the previous one. The schedule
+// is kept in absolute times and caught up when a timer fires late, so the pace holds on average.
+//
+// An optional symbolic link always points at the current slave device; it is replaced atomically
+// and removed when the link is cut or the port is destroyed.
+class PtyPort : public QObject
+{
+    Q_OBJECT
+public:
+    // One byte on a 19200 baud line: start bit, 8 data bits, stop bit.
+    static constexpr qint64 ByteTimeNs = 10LL * 1000000000LL / 19200;
+
+    explicit PtyPort(const QString &linkPath, QObject *parent = nullptr);
+    ~PtyPort() override;
+
+    // Opens a new pseudo-terminal and points the link at it; false (nothing left open) when
+    // either fails.
+    bool open(QString *error);
+    bool isOpen() const { return m_master >= 0; }
+    QString devicePath() const { return m_device; }
+
+    void setWireDelay(bool on) { m_wireDelay = on; }
+
+    // Queues bytes to go out no sooner than `delayMs` from now, after everything queued before.
+    // sent(event) is emitted once their last byte is written.
+    void send(const QByteArray &bytes, int delayMs, const QByteArray &event);
+
+    // Cuts the link once everything queued has been written and read on the other side (a pulled
+    // cable after the last answer got through); waits at most about a second for the reader.
+    void closeAfterQueued();
+    // Cuts the link at once; queued bytes are lost.
+    void closeNow();
+
+signals:
+    // Bytes from the program, in order, already paced when the wire delay is on.
+    void received(const QByteArray &bytes);
+    void sent(const QByteArray &event);
+    // The link was cut; the slave device is gone.
+    void closed();
+
+private:
+    struct Outgoing
+    {
+        QByteArray bytes;
+        qint64 notBeforeNs = 0;
+        QByteArray event;
+        bool close = false;
+        int written = 0;
+    };
+
+    void readAvailable();
+    void pumpInput();
+    void pumpOutput();
+    // Writes what is due of the head item; false when it must wait (timer or writable notifier
+    // armed) or the port was closed meanwhile.
+    bool writeHead(Outgoing &item, qint64 now);
+    bool readerHasDrained(qint64 now);
+    void release();
+    bool updateLink(QString *error);
+    void removeLink();
+    void armTimer(QTimer &timer, qint64 dueNs);
+    qint64 now() const { return m_clock.nsecsElapsed(); }
+
+    QString m_linkPath;
+    QString m_device;
+    int m_master = -1;
+    int m_slave = -1;
+    QSocketNotifier *m_readNotifier = nullptr;
+    QSocketNotifier *m_writeNotifier = nullptr;
+    QTimer m_inputTimer;
+    QTimer m_outputTimer;
+    QElapsedTimer m_clock;
+    bool m_wireDelay = false;
+
+    std::deque<std::pair<qint64, char>> m_input; // byte and the time it may be handed on
+    qint64 m_lastInputNs = 0;
+    std::deque<Outgoing> m_output;
+    qint64 m_lastOutputNs = 0;
+    qint64 m_lastWriteNs = 0;
+    qint64 m_closeDeadlineNs = -1;
+};

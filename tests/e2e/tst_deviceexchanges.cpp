@@ -1,0 +1,292 @@
+// The real program logic against the simulated unit over a real pseudo-terminal: the window
+// opens "COM1", which ComPorts.txt beside the program maps to the unit's link.
+
+#include "app/MainUnit.h"
+#include "support/ScriptedDialogs.h"
+#include "support/SimUnit.h"
+#include "widgets/TCSpinEdit.h"
+#include "widgets/TdxfCheckBox.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const QList<QByteArray> kReadLines{"sv\r\n",  "ax1\r\n", "ax2\r\n", "ax3\r\n", "ax4\r\n", "ba\r\n",
+                                   "bb\r\n",  "bh\r\n",  "bj\r\n",  "bt\r\n",  "eo\r\n",  "ma\r\n",
+                                   "nc\r\n",  "ng\r\n",  "ni\r\n",  "ns\r\n"};
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+class TestDeviceExchanges : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir *dir = nullptr;
+    SimUnit *sim = nullptr;
+    ScriptedDialogs *dialogs = nullptr;
+    TMainForm *form = nullptr;
+
+    // Starts the unit with `simArguments` and a window whose COM1 is that unit.
+    void bringUp(const QStringList &simArguments = {}, bool macMode = false)
+    {
+        // A name of its own: serial port lock files are named after the device's file name.
+        const QString link = dir->filePath(
+            QStringLiteral("unit%1").arg(QRandomGenerator::global()->generate()));
+        QVERIFY2(sim->start(QStringList{"--link", link} + simArguments), qPrintable(sim->errorString()));
+        QFile map(dir->filePath("ComPorts.txt"));
+        QVERIFY(map.open(QIODevice::WriteOnly));
+        map.write("COM1=" + link.toLocal8Bit() + "\n");
+        map.close();
+        if (macMode) {
+            QVERIFY(QDir(dir->path()).mkdir("mac"));
+            QFile counter(dir->filePath("mac/SetMACAddress.txt"));
+            QVERIFY(counter.open(QIODevice::WriteOnly));
+            counter.write("12\r\nAB\r\n");
+        }
+        StartOptions options;
+        options.programPath = dir->filePath("tolvex-config");
+        options.macCounterPath = dir->filePath("mac/SetMACAddress.txt");
+        form = new TMainForm(options, *dialogs);
+    }
+    void fillValidSettings()
+    {
+        MainFormUi &ui = form->Ui();
+        const QStringList values{"192", "168", "0", "100", "192", "168", "0", "1",
+                                 "255", "255", "255", "0", "10", "0", "0", "7"};
+        int i = 0;
+        for (auto edits : {ui.ipAddrEdits, ui.gateWayAddrEdits, ui.subMaskAddrEdits,
+                           ui.clientAddrEdits})
+            for (QLineEdit *edit : edits)
+                edit->setText(values.at(i++));
+        ui.UpdatePeriodCSpinEdit->SetValue(30);
+        ui.ServerTimeoutCSpinEdit->SetValue(90);
+        ui.ClientPortCSpinEdit->SetValue(3100);
+        ui.BaudRateComboBox->setCurrentIndex(2);
+        ui.SerialCRLFdxfCheckBox->SetChecked(true);
+    }
+    bool waitForBox(int count = 1, int timeoutMs = 15000)
+    {
+        return QTest::qWaitFor([&] { return dialogs->boxes.size() >= count; }, timeoutMs);
+    }
+
+private slots:
+    void init()
+    {
+        dir = new QTemporaryDir;
+        sim = new SimUnit;
+        dialogs = new ScriptedDialogs;
+    }
+    void cleanup()
+    {
+        delete form;
+        form = nullptr;
+        delete dialogs;
+        delete sim;
+        delete dir;
+    }
+
+    void read_fullSet_sixteenLinesInOrder_controlsFilled()
+    {
+        bringUp();
+        form->ReadButtonClick();
+        QVERIFY(waitForBox());
+        QCOMPARE(dialogs->boxTexts(), QStringList{"Data read OK"});
+        QCOMPARE(sim->receivedLines(), kReadLines);
+        MainFormUi &ui = form->Ui();
+        QCOMPARE(ui.IPAddr1Edit->text() + "." + ui.IPAddr2Edit->text() + "." +
+                     ui.IPAddr3Edit->text() + "." + ui.IPAddr4Edit->text(),
+                 QString("10.0.0.5"));
+        QCOMPARE(ui.MACAddressEdit->text(), QString("00:04:A3:01:02:0F"));
+        QCOMPARE(ui.ClientPortCSpinEdit->Value(), 3012);
+        QCOMPARE(ui.BaudRateComboBox->currentText(), QString("19200"));
+        const QStringList log = form->LogLines();
+        QVERIFY(log.contains("Tolvex Version: 1.0.5-UDP"));
+        QVERIFY(log.last().startsWith("Data Read - OK "));
+        QVERIFY(!form->Engine().PortOpen());
+    }
+
+    void write_everyAnswerEqual_dataSentOk_thenReadBackMatches()
+    {
+        bringUp();
+        fillValidSettings();
+        form->WriteButtonClick();
+        QVERIFY(waitForBox());
+        QCOMPARE(dialogs->boxTexts(), QStringList{"Data sent OK"});
+        QCOMPARE(dialogs->boxes.at(0).kind, MessageKind::Confirmation);
+        const QList<QByteArray> lines = sim->receivedLines();
+        QCOMPARE(lines.first(), QByteArray("sv\r\n"));
+        QVERIFY(lines.contains("ba3100\r\n"));
+        QVERIFY(lines.contains("ni192.168.0.100\r\n"));
+        QCOMPARE(lines.last(), QByteArray("zc\r\n"));
+        const QStringList log = form->LogLines();
+        QVERIFY(log.contains("Data Checked - OK"));
+        QVERIFY(log.last().startsWith("Data Sent - OK "));
+
+        form->Ui().ClientPortCSpinEdit->SetValue(1);
+        form->ReadButtonClick();
+        QVERIFY(waitForBox(2));
+        QCOMPARE(form->Ui().ClientPortCSpinEdit->Value(), 3100);
+    }
+
+    void write_oneWrongEcho_messageThenError6ThenLogLine()
+    {
+        bringUp({"--wrong-echo", "ba"});
+        fillValidSettings();
+        form->WriteButtonClick();
+        QVERIFY(waitForBox());
+        QCOMPARE(dialogs->boxTexts(),
+                 QStringList{"Errors occurred during the write operation\rCheck all values\rError 6"});
+        const QStringList log = form->LogLines();
+        QVERIFY(log.contains("Client Port Write Error "));
+        QVERIFY(log.last().startsWith("Data Write Errors - Fail "));
+        QCOMPARE(sim->receivedLines().last(), QByteArray("zc\r\n")); // the rest was still sent
+    }
+
+    void errorAnswers_resentFourTimes_givenUpAtFifth()
+    {
+        bringUp({"--error-first", "5"});
+        form->ReadButtonClick();
+        QVERIFY(waitForBox());
+        QCOMPARE(dialogs->boxTexts(), QStringList{"TOLVEX not found\rError 4"});
+        QCOMPARE(sim->receivedLines(), QList<QByteArray>(5, "sv\r\n"));
+        QCOMPARE(form->LogLines().last(), QString("TOLVEX not found"));
+        QTest::qWait(1500);
+        QCOMPARE(dialogs->boxes.size(), 1); // no time-out message follows
+    }
+
+    void versions_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<int>("linesSent");
+        QTest::newRow("1.0.99 accepted") << "1.0.99-UDP" << "Data read OK" << 16;
+        QTest::newRow("1.1.0 unsupported")
+            << "1.1.0-UDP"
+            << "TOLVEX version not supported\rPlease download the latest version of this application"
+            << 1;
+        QTest::newRow("TCP is no version") << "1.0.5-TCP" << "TOLVEX not found\rError 2" << 1;
+        QTest::newRow("unreadable, resent four times") << "x.y" << "TOLVEX not found\rError 2" << 5;
+    }
+
+    void versions()
+    {
+        QFETCH(QString, version);
+        QFETCH(QString, box);
+        QFETCH(int, linesSent);
+        bringUp({"--version", version});
+        form->ReadButtonClick();
+        QVERIFY(waitForBox());
+        QCOMPARE(dialogs->boxTexts(), QStringList{box});
+        QCOMPARE(sim->receivedLines().size(), linesSent);
+    }
+
+    void silentUnit_fourSvLines_thenError7()
+    {
+        bringUp({"--silent"});
+        form->ReadButtonClick();
+        QVERIFY(waitForBox(1, 10000));
+        QCOMPARE(dialogs->boxTexts(), QStringList{"Cannot communicate with TOLVEX\nError 7"});
+        QCOMPARE(sim->receivedLines(), QList<QByteArray>(4, "sv\r\n"));
+        QCOMPARE(form->LogLines().last(), QString("Cannot communicate with TOLVEX"));
+        QVERIFY(!form->Engine().PortOpen());
+    }
+
+    void timeOutMidRead_restartsTheSequence()
+    {
+        bringUp({"--stop-after", "6"});
+        form->ReadButtonClick();
+        // The unit answered "sv" and five queries, then fell silent; the retry sends "\r\n".
+        QVERIFY(sim->waitForEvent("GOT \\r\\n", 5000));
+        QVERIFY(sim->sendCommand("reset"));
+        QVERIFY(waitForBox());
+        QCOMPARE(dialogs->boxTexts(), QStringList{"Data read OK"});
+        const QList<QByteArray> lines = sim->receivedLines();
+        const int restart = int(lines.lastIndexOf("\r\n"));
+        QVERIFY(restart > 6);
+        QCOMPARE(lines.mid(restart + 1), kReadLines.mid(1));
+    }
+
+    void pulledCable_midExchange_error7_thenNextReadWorksOncePortIsBack()
+    {
+        bringUp({"--close-after", "4", "--reopen-after-ms", "4000"});
+        form->ReadButtonClick();
+        QVERIFY(waitForBox(1, 10000));
+        QCOMPARE(dialogs->boxTexts(), QStringList{"Cannot communicate with TOLVEX\nError 7"});
+        QVERIFY(!form->Engine().PortOpen());
+        QVERIFY(sim->waitForEvent("PTY", 8000)); // the unit is back
+        dialogs->boxes.clear();
+        form->ReadButtonClick();
+        QVERIFY(waitForBox());
+        QCOMPARE(dialogs->boxTexts(), QStringList{"Data read OK"});
+    }
+
+    void cleanNoiseBetweenAnswers_readStillSucceeds()
+    {
+        bringUp({"--clean-noise"});
+        form->ReadButtonClick();
+        QVERIFY(waitForBox());
+        QCOMPARE(dialogs->boxTexts(), QStringList{"Data read OK"});
+    }
+
+    void randomNoise_everyExchangeEndsWithAMessage()
+    {
+        for (int round = 0; round < 3; ++round) {
+            if (round == 0)
+                bringUp({"--noise", "--seed", "7"});
+            dialogs->boxes.clear();
+            if (round == 1)
+                form->ReadButtonClick();
+            else {
+                fillValidSettings();
+                form->WriteButtonClick();
+            }
+            QVERIFY(waitForBox(1, 15000));
+            QTest::qWait(200);
+            QCOMPARE(form->Engine().ReplyTimeout(), 0);
+        }
+    }
+
+    void macAssignment_sendsLine_showsAnswer_counterWrittenBack()
+    {
+        bringUp({}, true);
+        QVERIFY(form->MacAssignmentModeOn());
+        QCOMPARE(form->Ui().NewMAC1Edit->text(), QString("12"));
+        form->Ui().NewMAC2Edit->setText("AC");
+        form->SendNewMACButtonClick();
+        QVERIFY(waitForBox());
+        QCOMPARE(dialogs->boxTexts(), QStringList{"Data read OK"});
+        QCOMPARE(sim->receivedLines(), (QList<QByteArray>{"ma4780\r\n", "zc\r\n"}));
+        QVERIFY(form->Ui().MACAddressEdit->text().endsWith(":12:AC"));
+        QVERIFY(form->FormCloseQuery());
+        QCOMPARE(readFile(dir->filePath("mac/SetMACAddress.txt")), QByteArray("12\r\nAC\r\n"));
+    }
+
+    void missingDevice_openBoxOnly_windowStaysUsable()
+    {
+        bringUp();
+        form->Ui().SerialPortCSpinEdit->SetValue(200); // not in ComPorts.txt: /dev/ttyS199
+        form->ReadButtonClick();
+        QCOMPARE(dialogs->plainErrors, QStringList{"Unable to open serial port 200"});
+        QTest::qWait(1200);
+        QVERIFY(dialogs->boxes.isEmpty());
+        form->Ui().SerialPortCSpinEdit->SetValue(1);
+        form->ReadButtonClick();
+        QVERIFY(waitForBox());
+        QCOMPARE(dialogs->boxTexts(), QStringList{"Data read OK"});
+    }
+};
+
+QTEST_MAIN(TestDeviceExchanges)
+#include "tst_deviceexchanges.moc"

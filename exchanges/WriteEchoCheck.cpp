@@ -56,8 +56,9 @@ void CheckOptions(QByteArrayView text, const SettingsSnapshot &c, QStringList *m
         *messages << QStringLiteral("Use Broadcast Address Write Error ");
     if (on(6) != c.clientEnabled)
         *messages << QStringLiteral("Enable Client Write Error ");
-    // "1" asks for Timed, anything else for CR/LF; only the box asked for is looked at.
-    if (!(on(7) ? c.serialTimed : c.serialCrlf))
+    // "1" asks for Timed, anything else for CR/LF. With both boxes off the window means CR/LF
+    // (the line it sends says so), so CR/LF is what Timed being off stands for.
+    if (on(7) != c.serialTimed)
         *messages << QStringLiteral("Serial Port Timed Write Error ");
     if (on(10) != c.enableWatchdog)
         *messages << QStringLiteral("Enable Watchdog Write Error ");

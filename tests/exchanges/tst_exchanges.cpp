@@ -18,7 +18,6 @@ SettingsSnapshot validSettings()
     s.updatePeriod = 30;
     s.serverTimeout = 60;
     s.baudIndex = 3;
-    s.serialCrlf = true; // with both line-end boxes off the echo of "eo" never matches
     return s;
 }
 

@@ -184,6 +184,18 @@ void TestWriteEchoCheck::check_controlsDiffer_data()
     QTest::newRow("timed answered, CR/LF box also on: only timed looked at")
         << QByteArray("EO0001110000000000")
         << ControlsWith([](SettingsSnapshot &s) { s.serialTimed = true; }) << QStringList();
+    QTest::newRow("CR/LF answered with both line-end boxes off: what was sent")
+        << QByteArray("EO0001100000000000") << ControlsWith([](SettingsSnapshot &s) {
+               s.serialTimed = false;
+               s.serialCrlf = false;
+           })
+        << QStringList();
+    QTest::newRow("timed answered with both line-end boxes off")
+        << QByteArray("EO0001110000000000") << ControlsWith([](SettingsSnapshot &s) {
+               s.serialTimed = false;
+               s.serialCrlf = false;
+           })
+        << QStringList{"Serial Port Timed Write Error "};
     QTest::newRow("negative hysteresis")
         << QByteArray("AX1-4") << ControlsWith([](SettingsSnapshot &s) { s.hysteresis[0] = -4; })
         << QStringList();

@@ -63,7 +63,9 @@ bool CopyReplacing(const QString &source, const QString &target)
         if (out.write(buffer.data(), got) != got)
             return false;
     }
-    return out.commit();
+    // A short write that only shows when the buffer is flushed must fail the copy, not
+    // publish a cut-off page.
+    return out.flush() && out.commit();
 }
 
 #ifdef Q_OS_WIN
@@ -267,6 +269,9 @@ bool BuildImage(const QString &programFolder, const PageFileList &pageList,
                 ImageBuildResult *result, int timeoutMs)
 {
     *result = ImageBuildResult();
+    // An image left from an earlier build must not pass for this one: a builder that writes
+    // nothing then leaves no image, and the load reports it instead of sending stale pages.
+    QFile::remove(ImageFilePath(programFolder));
     bool timedOut = false;
     const int startError = RunAndWait(
         BuilderProgramPath(programFolder),

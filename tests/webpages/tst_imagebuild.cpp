@@ -342,9 +342,12 @@ void TestImageBuild::build_imageSizeLimit()
 
 void TestImageBuild::build_noImageWritten_passesWithUnknownSize()
 {
+    // An image from an earlier build is not taken for this build's.
+    QVERIFY(WriteFile(m_program + "/WebPages.bin", "old image"));
     ImageBuildResult result;
     QVERIFY(BuildImage(m_program, PageFileList(), &result));
     QCOMPARE(result.imageFileSize, qint64(-1));
+    QVERIFY(!QFile::exists(m_program + "/WebPages.bin"));
     QVERIFY(QFile::exists(m_program + "/args.txt"));
 }
 

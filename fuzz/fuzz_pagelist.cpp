@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
 
     PageFileList list;
-    ReplacePageList(&list, SplitTextLines(bytes));
+    ReplacePageList(&list, SplitTextLines(bytes, TextEncoding::System));
     for (int i = 1; i < list.Count(); ++i)
         Check(SortedStringList::Compare(list.At(i - 1), list.At(i)) < 0);
 

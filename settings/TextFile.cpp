@@ -3,7 +3,17 @@
 #include <QFile>
 #include <QSaveFile>
 
-QStringList SplitTextLines(const QByteArray &bytes)
+namespace {
+
+QString Decode(const char *bytes, qsizetype size, TextEncoding encoding)
+{
+    return encoding == TextEncoding::System ? QString::fromLocal8Bit(bytes, size)
+                                            : QString::fromLatin1(bytes, size);
+}
+
+} // namespace
+
+QStringList SplitTextLines(const QByteArray &bytes, TextEncoding encoding)
 {
     QStringList lines;
     const qsizetype nul = bytes.indexOf('\0');
@@ -13,7 +23,7 @@ QStringList SplitTextLines(const QByteArray &bytes)
     while (i < end) {
         const char c = bytes.at(i);
         if (c == '\r' || c == '\n') {
-            lines.append(QString::fromLatin1(bytes.constData() + start, i - start));
+            lines.append(Decode(bytes.constData() + start, i - start, encoding));
             if (c == '\r' && i + 1 < end && bytes.at(i + 1) == '\n')
                 ++i;
             start = ++i;
@@ -22,11 +32,12 @@ QStringList SplitTextLines(const QByteArray &bytes)
         }
     }
     if (start < end)
-        lines.append(QString::fromLatin1(bytes.constData() + start, end - start));
+        lines.append(Decode(bytes.constData() + start, end - start, encoding));
     return lines;
 }
 
-bool ReadTextFileLines(const QString &path, QStringList *lines, QString *error)
+bool ReadTextFileLines(const QString &path, QStringList *lines, QString *error,
+                       TextEncoding encoding)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -38,15 +49,16 @@ bool ReadTextFileLines(const QString &path, QStringList *lines, QString *error)
         *error = QStringLiteral("Cannot open file %1").arg(path);
         return false;
     }
-    *lines = SplitTextLines(bytes);
+    *lines = SplitTextLines(bytes, encoding);
     return true;
 }
 
-bool WriteTextFileLines(const QString &path, const QStringList &lines, QString *error)
+bool WriteTextFileLines(const QString &path, const QStringList &lines, QString *error,
+                        TextEncoding encoding)
 {
     QByteArray bytes;
     for (const QString &line : lines) {
-        bytes += line.toLatin1();
+        bytes += encoding == TextEncoding::System ? line.toLocal8Bit() : line.toLatin1();
         bytes += "\r\n";
     }
     QSaveFile file(path);

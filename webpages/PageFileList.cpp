@@ -60,7 +60,7 @@ void ReplacePageList(PageFileList *list, const QStringList &lines)
 bool LoadPageList(const QString &path, PageFileList *list, QString *error)
 {
     QStringList lines;
-    if (!ReadTextFileLines(path, &lines, error))
+    if (!ReadTextFileLines(path, &lines, error, TextEncoding::System))
         return false;
     ReplacePageList(list, lines);
     return true;
@@ -68,7 +68,7 @@ bool LoadPageList(const QString &path, PageFileList *list, QString *error)
 
 bool SavePageList(const QString &path, const PageFileList &list, QString *error)
 {
-    return WriteTextFileLines(path, list.Items(), error);
+    return WriteTextFileLines(path, list.Items(), error, TextEncoding::System);
 }
 
 int RemovePageRows(PageFileList *list, const QList<PagePathParts> &rows)

@@ -44,6 +44,7 @@ private slots:
     void load_replacesPreviousEntries();
     void load_missingFile_reportsAndKeepsList();
     void save_unwritablePath_reportsCreateError();
+    void saveAndLoad_nonAsciiNames_roundTrip();
     void replace_matchesInsertingInFileOrder();
     void tenThousandEntries_loadSortedAndRemoveAll();
 
@@ -154,8 +155,9 @@ void TestPageFileList::load_lines_data()
     QTest::newRow("lone CR and LF end lines")
         << QByteArray("c\rb\na\r\n") << QStringList{"a", "b", "c"};
     QTest::newRow("empty file") << QByteArray() << QStringList{};
-    QTest::newRow("8-bit bytes survive") << QByteArray("/w/\xE9t\xE9.htm\r\n")
-                                         << QStringList{QString::fromLatin1("/w/\xE9t\xE9.htm")};
+    QTest::newRow("names in the system's encoding")
+        << QByteArray("/w/\xC3\xA9t\xC3\xA9.htm\r\n")
+        << QStringList{QString::fromUtf8("/w/\xC3\xA9t\xC3\xA9.htm")};
 }
 
 void TestPageFileList::load_lines()
@@ -209,6 +211,23 @@ void TestPageFileList::save_unwritablePath_reportsCreateError()
     QString error;
     QVERIFY(!SavePageList(path, ListOf({"/w/a.htm"}), &error));
     QCOMPARE(error, QStringLiteral("Cannot create file ") + path);
+}
+
+void TestPageFileList::saveAndLoad_nonAsciiNames_roundTrip()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("list.txt");
+    const QStringList names{QStringLiteral("/w/\u00dcbersicht.htm"), QStringLiteral("/w/\u65e5\u672c.cgi"),
+                            QStringLiteral("/w/caf\u00e9 \"menu\".htm")};
+    QString error;
+    QVERIFY(SavePageList(path, ListOf(names), &error));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().contains(QStringLiteral("\u00dcbersicht").toLocal8Bit()));
+    PageFileList loaded;
+    QVERIFY(LoadPageList(path, &loaded, &error));
+    QCOMPARE(loaded.Items(), ListOf(names).Items());
 }
 
 void TestPageFileList::replace_matchesInsertingInFileOrder()

@@ -1,0 +1,210 @@
+// Figures for the serial link: idle CPU with the port open, the hand-over latency from a
+// reply's last byte to the exchange, and a full read against the unit at 19200 baud.
+
+#include "app/MainUnit.h"
+#include "link/QtSerialPortIo.h"
+#include "support/ScriptedDialogs.h"
+#include "support/SimUnit.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+double CpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+void WriteMap(const QTemporaryDir &dir, const QString &device)
+{
+    QFile map(dir.filePath("ComPorts.txt"));
+    map.open(QIODevice::WriteOnly);
+    map.write("COM1=" + device.toLocal8Bit() + "\n");
+}
+
+StartOptions OptionsIn(const QTemporaryDir &dir)
+{
+    StartOptions options;
+    options.programPath = dir.filePath("tolvex-config");
+    options.macCounterPath = dir.filePath("no-counter");
+    return options;
+}
+
+// A pseudo-terminal whose master this process writes to, so the moment a reply's last byte
+// goes out is known exactly.
+struct OwnPty
+{
+    int master = -1;
+    int slave = -1;
+    QString slavePath;
+    OwnPty()
+    {
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        grantpt(master);
+        unlockpt(master);
+        slavePath = QString::fromLocal8Bit(ptsname(master));
+        slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+        termios raw{};
+        tcgetattr(slave, &raw);
+        cfmakeraw(&raw);
+        tcsetattr(slave, TCSANOW, &raw);
+    }
+    ~OwnPty()
+    {
+        close(slave);
+        close(master);
+    }
+};
+
+// Counts hand-overs and keeps the time of the last one.
+class TimingExchange : public Exchange
+{
+public:
+    void HandleReply(const QByteArray &) override
+    {
+        lastNs = clock.nsecsElapsed();
+        ++count;
+    }
+    QElapsedTimer clock;
+    qint64 lastNs = 0;
+    int count = 0;
+};
+
+void IdleCpu()
+{
+    QTemporaryDir dir;
+    OwnPty pty;
+    WriteMap(dir, pty.slavePath);
+    ScriptedDialogs dialogs;
+    TMainForm form(OptionsIn(dir), dialogs);
+    form.show();
+    if (!form.Engine().OpenSerialPort()) {
+        std::printf("idle CPU: port did not open\n");
+        return;
+    }
+    QTest::qWait(500);
+    const double cpu0 = CpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    QTest::qWait(10000);
+    const double cpu = CpuSeconds() - cpu0;
+    const double seconds = double(wall.elapsed()) / 1000.0;
+    std::printf("idle, port open, window shown: %.3f s CPU in %.1f s = %.3f%% of one core "
+                "(goal < 0.5%%)\n",
+                cpu, seconds, 100.0 * cpu / seconds);
+    form.Engine().CloseSerialPort();
+}
+
+void HandOverLatency()
+{
+    OwnPty pty;
+    QtSerialPortIo port;
+    struct NullHost : ExchangeHost
+    {
+        void AppendLog(const QString &) override {}
+        void ShowMessage(MessageKind, const QString &) override {}
+        void ShowPortError(const QString &) override {}
+        QString DateTimeText() override { return {}; }
+        int PortNumber() override { return 1; }
+        QString PortDevice(int) override { return device; }
+        SettingsSnapshot ReadSettings() override { return {}; }
+        void ApplySettingsUpdate(const SettingsUpdate &) override {}
+        bool MacAssignmentMode() override { return false; }
+        void SetProgressVisible(bool) override {}
+        void SetProgressPosition(int) override {}
+        void DeleteBuildFiles() override {}
+        QString ImageFilePath() override { return {}; }
+        int ImageFileSize() override { return 0; }
+        QString device;
+    } host;
+    host.device = pty.slavePath;
+    ExchangeEngine engine(port, host);
+    TimingExchange exchange;
+    engine.RegisterExchange(ExchangeEngine::StateRead, &exchange);
+    engine.SetExchangeState(ExchangeEngine::StateRead);
+    if (!engine.OpenSerialPort()) {
+        std::printf("hand-over: port did not open\n");
+        return;
+    }
+    exchange.clock.start();
+    QList<double> microseconds;
+    const QByteArray reply("NI192.168.0.100\r\n");
+    for (int i = 0; i < 1000; ++i) {
+        const int before = exchange.count;
+        const qint64 sentNs = exchange.clock.nsecsElapsed();
+        if (write(pty.master, reply.constData(), size_t(reply.size())) != reply.size())
+            break;
+        if (!QTest::qWaitFor([&] { return exchange.count > before; }, 1000))
+            break;
+        microseconds << double(exchange.lastNs - sentNs) / 1000.0;
+        QTest::qWait(1);
+    }
+    engine.CloseSerialPort();
+    std::sort(microseconds.begin(), microseconds.end());
+    if (microseconds.isEmpty()) {
+        std::printf("hand-over: no samples\n");
+        return;
+    }
+    const auto at = [&](double q) { return microseconds.at(int(q * (microseconds.size() - 1))); };
+    std::printf("hand-over, last byte written to exchange handler, %d replies: median %.1f us, "
+                "90%% %.1f us, max %.1f us (goal: median < 200 us)\n",
+                int(microseconds.size()), at(0.5), at(0.9), microseconds.last());
+}
+
+void FullRead()
+{
+    QTemporaryDir dir;
+    SimUnit sim;
+    const QString link = dir.filePath("bench-unit");
+    if (!sim.start({"--link", link, "--wire-delay"})) {
+        std::printf("full read: %s\n", qPrintable(sim.errorString()));
+        return;
+    }
+    WriteMap(dir, link);
+    ScriptedDialogs dialogs;
+    TMainForm form(OptionsIn(dir), dialogs);
+    QElapsedTimer clock;
+    clock.start();
+    form.ReadButtonClick();
+    QTest::qWaitFor([&] { return !dialogs.boxes.isEmpty(); }, 20000);
+    const double seconds = double(clock.nsecsElapsed()) / 1e9;
+    QTest::qWait(300);
+    qsizetype out = 0;
+    qsizetype in = 0;
+    for (const QByteArray &line : sim.receivedLines())
+        out += line.size();
+    for (const QString &event : sim.events())
+        if (event.startsWith("SENT "))
+            in += SimUnit::unescape(event.mid(5).toLatin1()).size();
+    const double wire = double(out + in) * 10.0 / 19200.0;
+    std::printf("full read at 19200 baud: %.3f s; %lld bytes out, %lld in = %.3f s on the wire; "
+                "%+.1f%% (goal within 5%%); result \"%s\"\n",
+                seconds, static_cast<long long>(out), static_cast<long long>(in), wire,
+                100.0 * (seconds - wire) / wire, qPrintable(dialogs.boxTexts().value(0)));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    HandOverLatency();
+    FullRead();
+    IdleCpu();
+    return 0;
+}

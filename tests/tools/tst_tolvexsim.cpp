@@ -514,6 +514,33 @@ private slots:
         QCOMPARE(ask("bj\r\n"), QByteArray("BJ60\r\n"));
     }
 
+    void nothingWaitsForAProgramThatClosedThePort_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("beforeClose");
+        QTest::addColumn<QString>("afterClose");
+        QTest::newRow("answer unread at close") << QStringList() << "SENT BA3012" << QString();
+        QTest::newRow("answer due after close")
+            << QStringList{QStringLiteral("--answer-delay-ms"), QStringLiteral("1000")} << "GOT ba"
+            << "LOST SENT BA3012";
+    }
+
+    void nothingWaitsForAProgramThatClosedThePort()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, beforeClose);
+        QFETCH(QString, afterClose);
+        QVERIFY(startUnit(arguments));
+        QVERIFY(m_client.write("ba\r\n"));
+        QVERIFY(m_sim.waitForEvent(beforeClose));
+        m_client.close();
+        if (!afterClose.isEmpty())
+            QVERIFY(m_sim.waitForEvent(afterClose));
+        QVERIFY(m_sim.sendCommand(QStringLiteral("reset")));
+        QVERIFY(m_client.open(m_sim.linkPath()));
+        QCOMPARE(ask("bh\r\n"), QByteArray("BH60\r\n"));
+    }
+
     void wireDelayPacesBytesAt19200Baud()
     {
         QVERIFY(startUnit({QStringLiteral("--wire-delay")}));

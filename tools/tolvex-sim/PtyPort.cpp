@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -106,7 +107,55 @@ bool PtyPort::open(QString *error)
         release();
         return false;
     }
+    watchPeer();
     return true;
+}
+
+void PtyPort::watchPeer()
+{
+    // Added after our own slave descriptor was opened, so only the program's opens count.
+    m_peerOpens = 0;
+    m_inotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_inotify < 0)
+        return;
+    if (inotify_add_watch(m_inotify, QFile::encodeName(m_device).constData(), IN_OPEN | IN_CLOSE) <
+        0) {
+        ::close(m_inotify);
+        m_inotify = -1;
+        return;
+    }
+    m_peerNotifier = new QSocketNotifier(m_inotify, QSocketNotifier::Read, this);
+    connect(m_peerNotifier, &QSocketNotifier::activated, this, &PtyPort::updatePeerOpens);
+}
+
+void PtyPort::updatePeerOpens()
+{
+    if (m_inotify < 0)
+        return;
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(m_inotify, buffer, sizeof buffer);
+        if (n <= 0)
+            return;
+        for (ssize_t offset = 0; offset + ssize_t(sizeof(inotify_event)) <= n;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(buffer + offset);
+            if (event->mask & IN_OPEN) {
+                ++m_peerOpens;
+            } else if ((event->mask & IN_CLOSE) && m_peerOpens > 0) {
+                if (--m_peerOpens == 0)
+                    tcflush(m_slave, TCIFLUSH);
+            }
+            offset += ssize_t(sizeof(inotify_event)) + event->len;
+        }
+    }
+}
+
+bool PtyPort::peerHasPortOpen()
+{
+    if (m_inotify < 0)
+        return true;
+    updatePeerOpens();
+    return m_peerOpens > 0;
 }
 
 void PtyPort::send(const QByteArray &bytes, int delayMs, const QByteArray &event)
@@ -149,6 +198,12 @@ void PtyPort::release()
     m_readNotifier = nullptr;
     delete m_writeNotifier;
     m_writeNotifier = nullptr;
+    delete m_peerNotifier;
+    m_peerNotifier = nullptr;
+    if (m_inotify >= 0)
+        ::close(m_inotify);
+    m_inotify = -1;
+    m_peerOpens = 0;
     if (m_master >= 0)
         ::close(m_master);
     if (m_slave >= 0)
@@ -216,6 +271,13 @@ void PtyPort::pumpOutput()
                 return;
             closeNow();
             return;
+        }
+        if (!peerHasPortOpen()) {
+            const QByteArray event = item.event;
+            m_output.pop_front();
+            if (!event.isEmpty())
+                emit sent("LOST " + event);
+            continue;
         }
         if (!writeHead(item, t))
             return;

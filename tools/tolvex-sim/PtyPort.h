@@ -18,6 +18,10 @@ class QSocketNotifier;
 // byte is handed on or written no sooner than one byte time after the previous one. The schedule
 // is kept in absolute times and caught up when a timer fires late, so the pace holds on average.
 //
+// Like a real serial port, the line keeps nothing for a program that has it closed: the port
+// watches who opens the slave device, discards what the program left unread when it closes it,
+// and drops bytes due while nobody has it open (reported as "LOST <event>").
+//
 // An optional symbolic link always points at the current slave device; it is replaced atomically
 // and removed when the link is cut or the port is destroyed.
 class PtyPort : public QObject
@@ -72,6 +76,12 @@ private:
     // armed) or the port was closed meanwhile.
     bool writeHead(Outgoing &item, qint64 now);
     bool readerHasDrained(qint64 now);
+    void watchPeer();
+    // Takes in the open and close events of the slave device; on the last close the bytes the
+    // program did not read are discarded.
+    void updatePeerOpens();
+    // True while the program has the device open (always true when that cannot be watched).
+    bool peerHasPortOpen();
     void release();
     bool updateLink(QString *error);
     void removeLink();
@@ -84,6 +94,9 @@ private:
     int m_slave = -1;
     QSocketNotifier *m_readNotifier = nullptr;
     QSocketNotifier *m_writeNotifier = nullptr;
+    QSocketNotifier *m_peerNotifier = nullptr;
+    int m_inotify = -1;
+    int m_peerOpens = 0;
     QTimer m_inputTimer;
     QTimer m_outputTimer;
     QElapsedTimer m_clock;

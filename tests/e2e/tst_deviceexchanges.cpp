@@ -225,6 +225,7 @@ private slots:
         QVERIFY(waitForBox(1, 10000));
         QCOMPARE(dialogs->boxTexts(), QStringList{"Cannot communicate with TOLVEX\nError 7"});
         QVERIFY(!form->Engine().PortOpen());
+        QVERIFY(sim->waitForEvent("CLOSED", 1000));
         QVERIFY(sim->waitForEvent("PTY", 8000)); // the unit is back
         dialogs->boxes.clear();
         form->ReadButtonClick();

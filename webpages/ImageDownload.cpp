@@ -8,6 +8,9 @@ namespace {
 constexpr char kAck = 0x06;
 constexpr char kNak = 0x15;
 constexpr char kEot = 0x04;
+// Receivers commonly wait a second for a repeated EOT before they acknowledge the first, so
+// the EOT's acknowledgement gets longer than the usual ten ticks.
+constexpr int kEotAckTicks = 30;
 // Far beyond any image the build admits; a larger file is not read into memory.
 constexpr qint64 kLargestImageRead = 16 * 1024 * 1024;
 } // namespace
@@ -53,6 +56,7 @@ void ImageDownload::HandleReply(const QByteArray &reply)
     case AwaitFinalAck:
         if (byte == kAck) {
             m_engine.WriteSerialPort(QByteArray(1, kEot));
+            m_engine.SetReplyTimeout(kEotAckTicks);
             m_downloadStep = AwaitEotAck;
         }
         break;

@@ -1,67 +1,49 @@
 #pragma once
 
-// A unit stand-in whose XMODEM side is lrzsz's `rx`, a receiver nobody here wrote. It owns a
-// pseudo-terminal: the program opens the slave like a serial port; here the master answers
-// "sv" and "zp", then is handed to `rx -b` as its standard input and output.
+// A unit stand-in whose XMODEM side is lrzsz's `rx`, a receiver nobody here wrote. The program
+// opens the slave of one pseudo-terminal like a serial port; its master answers "sv" and "zp"
+// here, then its bytes are forwarded to `rx -b`, which reads a terminal of its own and writes
+// into a pipe that is forwarded back.
 
-#include <QByteArray>
+#include "PtyTools.h"
+
 #include <QElapsedTimer>
-#include <QSocketNotifier>
-#include <QString>
-#include <QTimer>
-
-#include <cerrno>
-#include <csignal>
-#include <cstdlib>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <termios.h>
-#include <unistd.h>
-
-extern char **environ;
+#include <QFileInfo>
 
 class RxPeer
 {
 public:
-    RxPeer() = default;
     ~RxPeer()
     {
         if (m_pid > 0) {
             ::kill(m_pid, SIGKILL);
             ::waitpid(m_pid, nullptr, 0);
         }
-        delete m_notifier;
-        if (m_slave >= 0)
-            ::close(m_slave);
-        if (m_master >= 0)
-            ::close(m_master);
     }
 
-    // Opens the pseudo-terminal; `outputFile` is where rx writes what it receives.
+    // Opens the program's terminal; `outputFile` is where rx writes what it receives.
     bool Open(const QString &outputFile)
     {
         m_outputFile = outputFile;
-        m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
+        if (!m_unitSide.Open())
             return false;
-        m_slavePath = QString::fromLocal8Bit(::ptsname(m_master));
-        // Held open so the master never reads end-of-file while the program reopens.
-        m_slave = ::open(::ptsname(m_master), O_RDWR | O_NOCTTY);
-        if (m_slave < 0)
-            return false;
-        termios raw{};
-        ::tcgetattr(m_slave, &raw);
-        ::cfmakeraw(&raw);
-        ::tcsetattr(m_slave, TCSANOW, &raw);
-        m_notifier = new QSocketNotifier(m_master, QSocketNotifier::Read);
-        QObject::connect(m_notifier, &QSocketNotifier::activated, [this] { OnReadable(); });
+        m_notifier = std::make_unique<QSocketNotifier>(m_unitSide.master, QSocketNotifier::Read);
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { OnReadable(); });
         return true;
     }
 
-    QString SlavePath() const { return m_slavePath; }
-    bool RxStarted() const { return m_pid > 0 || m_exitCode >= 0; }
-    bool RxFinished() { Reap(); return m_exitCode >= 0; }
+    QString SlavePath() const { return m_unitSide.slavePath; }
+    bool RxFinished()
+    {
+        if (m_exitCode < 0 && m_pid > 0) {
+            m_exitCode = ReapChild(m_pid);
+            if (m_exitCode >= 0) {
+                m_rxMs = m_clock.elapsed();
+                m_pid = -1;
+            }
+        }
+        return m_exitCode >= 0;
+    }
     int RxExitCode() const { return m_exitCode; }
     // Milliseconds from rx's start to its end: its NAK, every block and the EOT's ACK.
     qint64 RxMilliseconds() const { return m_rxMs; }
@@ -71,7 +53,7 @@ private:
     void OnReadable()
     {
         char buffer[512];
-        const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+        const ssize_t n = ::read(m_unitSide.master, buffer, sizeof buffer);
         if (n <= 0)
             return;
         m_seen.append(buffer, int(n));
@@ -80,7 +62,7 @@ private:
             const QByteArray line = m_pending.left(end);
             m_pending.remove(0, end + 2);
             if (line == "sv") {
-                Write("SV1.0.5-UDP\r\n");
+                WriteAll(m_unitSide.master, "SV1.0.5-UDP\r\n", 13);
             } else if (line == "zp") {
                 StartRx();
                 return;
@@ -88,45 +70,30 @@ private:
         }
     }
 
-    void Write(const QByteArray &bytes)
-    {
-        const ssize_t n = ::write(m_master, bytes.constData(), size_t(bytes.size()));
-        Q_UNUSED(n);
-    }
-
     void StartRx()
     {
-        m_notifier->setEnabled(false);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, m_master, 0);
-        posix_spawn_file_actions_adddup2(&actions, m_master, 1);
-        const QByteArray output = m_outputFile.toLocal8Bit();
-        char rx[] = "rx", binary[] = "-b", quiet[] = "-q";
-        char *argv[] = {rx, binary, quiet, const_cast<char *>(output.constData()), nullptr};
-        m_clock.start();
-        if (::posix_spawnp(&m_pid, "rx", &actions, nullptr, argv, environ) != 0)
-            m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-
-    void Reap()
-    {
-        if (m_pid <= 0)
+        m_notifier.reset();
+        if (!m_rxSide.Open())
             return;
-        int status = 0;
-        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-            m_rxMs = m_clock.elapsed();
-            m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-            m_pid = -1;
-        }
+        if (!m_fromRx.Open())
+            return;
+        m_toRx = std::make_unique<Forwarder>(m_unitSide.master, m_rxSide.master);
+        m_back = std::make_unique<Forwarder>(m_fromRx.read, m_unitSide.master);
+        // rx refuses paths with folders in them: it runs in the output's folder instead.
+        const QFileInfo target(m_outputFile);
+        m_clock.start();
+        m_pid = SpawnWithIo({"rx", "-b", "-q", target.fileName()}, m_rxSide.slave,
+                            m_fromRx.write, target.absolutePath());
+        m_fromRx.CloseWrite();
     }
 
-    int m_master = -1;
-    int m_slave = -1;
-    QString m_slavePath;
+    PtyPair m_unitSide;
+    PtyPair m_rxSide;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    Pipe m_fromRx;
+    std::unique_ptr<Forwarder> m_toRx;
+    std::unique_ptr<Forwarder> m_back;
     QString m_outputFile;
-    QSocketNotifier *m_notifier = nullptr;
     QByteArray m_pending;
     QByteArray m_seen;
     pid_t m_pid = -1;

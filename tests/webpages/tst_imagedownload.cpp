@@ -104,6 +104,19 @@ private slots:
         QCOMPARE(engine->ReplyTimeout(), 0);
     }
 
+    void eotAcknowledgement_mayTakeMoreThanASecond()
+    {
+        writeImage(imageOf(100));
+        startToFirstBlock();
+        port->Feed(ACK);
+        QCOMPARE(port->writes.last(), EOT);
+        for (int i = 0; i < 25; ++i) // 2.5 s: receivers wait for a repeated EOT first
+            engine->Timer1Timer();
+        QVERIFY(host->boxes.isEmpty());
+        port->Feed(ACK);
+        QCOMPARE(host->boxes.value(0).text, QString("Download complete\rFile size: 100 bytes"));
+    }
+
     void image256_threeBlocks_lastAllPadding()
     {
         writeImage(imageOf(256));

@@ -1,0 +1,154 @@
+#pragma once
+
+// Pseudo-terminals for tests and benchmarks: a raw pair, a one-way forwarder that copies bytes
+// from one descriptor to another, and starting a program on given input and output.
+//
+// lrzsz's programs flush their terminal when they exit, which throws away their own last byte
+// (the ACK of the EOT) if the far side has not read it yet. A real line has sent that byte by
+// then; here each program reads from a terminal of its own and writes into a pipe, and
+// forwarders carry the bytes on, so nothing it sent can be flushed.
+
+#include <QByteArray>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <QString>
+#include <QStringList>
+
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <memory>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+struct PtyPair
+{
+    int master = -1;
+    int slave = -1;
+    QString slavePath;
+
+    bool Open()
+    {
+        master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+            return false;
+        slavePath = QString::fromLocal8Bit(::ptsname(master));
+        // Held open so the master never reads end-of-file while the other side reopens.
+        slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+        if (slave < 0)
+            return false;
+        termios raw{};
+        ::tcgetattr(slave, &raw);
+        ::cfmakeraw(&raw);
+        ::tcsetattr(slave, TCSANOW, &raw);
+        return true;
+    }
+    ~PtyPair()
+    {
+        if (slave >= 0)
+            ::close(slave);
+        if (master >= 0)
+            ::close(master);
+    }
+};
+
+inline bool WriteAll(int fd, const char *data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+// Copies every byte that can be read from `from` to `to`, on the event loop.
+class Forwarder
+{
+public:
+    Forwarder(int from, int to) : m_from(from), m_to(to)
+    {
+        m_notifier = std::make_unique<QSocketNotifier>(from, QSocketNotifier::Read);
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] {
+            char buffer[4096];
+            const ssize_t n = ::read(m_from, buffer, sizeof buffer);
+            if (n > 0)
+                WriteAll(m_to, buffer, size_t(n));
+            else
+                m_notifier->setEnabled(false); // end of a pipe: its writer has gone
+        });
+    }
+
+private:
+    int m_from;
+    int m_to;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+};
+
+// Starts `arguments` in `folder` reading `inputFd` and writing `outputFd`; -1 on failure.
+inline pid_t SpawnWithIo(const QStringList &arguments, int inputFd, int outputFd,
+                         const QString &folder)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, inputFd, 0);
+    posix_spawn_file_actions_adddup2(&actions, outputFd, 1);
+    const QByteArray where = folder.toLocal8Bit();
+    posix_spawn_file_actions_addchdir_np(&actions, where.constData());
+    std::vector<QByteArray> storage;
+    std::vector<char *> argv;
+    for (const QString &argument : arguments)
+        storage.push_back(argument.toLocal8Bit());
+    for (QByteArray &argument : storage)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// A pipe whose ends are closed with it.
+struct Pipe
+{
+    int read = -1;
+    int write = -1;
+    bool Open()
+    {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0)
+            return false;
+        read = fds[0];
+        write = fds[1];
+        return true;
+    }
+    void CloseWrite()
+    {
+        if (write >= 0)
+            ::close(write);
+        write = -1;
+    }
+    ~Pipe()
+    {
+        CloseWrite();
+        if (read >= 0)
+            ::close(read);
+    }
+};
+
+// Exit code of a finished child, -1 while it runs.
+inline int ReapChild(pid_t pid)
+{
+    int status = 0;
+    if (pid <= 0 || ::waitpid(pid, &status, WNOHANG) != pid)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+}

@@ -3,6 +3,7 @@
 
 #include "app/MainUnit.h"
 #include "link/QtSerialPortIo.h"
+#include "support/EventWait.h"
 #include "support/ScriptedDialogs.h"
 #include "support/SimUnit.h"
 
@@ -96,11 +97,11 @@ void IdleCpu()
         std::printf("idle CPU: port did not open\n");
         return;
     }
-    QTest::qWait(500);
+    IdleFor(500);
     const double cpu0 = CpuSeconds();
     QElapsedTimer wall;
     wall.start();
-    QTest::qWait(10000);
+    IdleFor(10000);
     const double cpu = CpuSeconds() - cpu0;
     const double seconds = double(wall.elapsed()) / 1000.0;
     std::printf("idle, port open, window shown: %.3f s CPU in %.1f s = %.3f%% of one core "
@@ -148,10 +149,10 @@ void HandOverLatency()
         const qint64 sentNs = exchange.clock.nsecsElapsed();
         if (write(pty.master, reply.constData(), size_t(reply.size())) != reply.size())
             break;
-        if (!QTest::qWaitFor([&] { return exchange.count > before; }, 1000))
+        if (!WaitFor([&] { return exchange.count > before; }, 1000))
             break;
         microseconds << double(exchange.lastNs - sentNs) / 1000.0;
-        QTest::qWait(1);
+        IdleFor(1);
     }
     engine.CloseSerialPort();
     std::sort(microseconds.begin(), microseconds.end());
@@ -180,9 +181,10 @@ void FullRead()
     QElapsedTimer clock;
     clock.start();
     form.ReadButtonClick();
-    QTest::qWaitFor([&] { return !dialogs.boxes.isEmpty(); }, 20000);
+    if (!WaitFor([&] { return !dialogs.boxes.isEmpty(); }, 20000))
+        std::printf("full read: no result\n");
     const double seconds = double(clock.nsecsElapsed()) / 1e9;
-    QTest::qWait(300);
+    IdleFor(300);
     qsizetype out = 0;
     qsizetype in = 0;
     for (const QByteArray &line : sim.receivedLines())

@@ -9,6 +9,7 @@
 // forwarders carry the bytes on, so nothing it sent can be flushed.
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSocketNotifier>
 #include <QString>
@@ -69,27 +70,38 @@ inline bool WriteAll(int fd, const char *data, size_t size)
     return true;
 }
 
-// Copies every byte that can be read from `from` to `to`, on the event loop.
+// Copies every byte that can be read from `from` to `to`, on the event loop, and remembers
+// when the first and the last bytes went through.
 class Forwarder
 {
 public:
     Forwarder(int from, int to) : m_from(from), m_to(to)
     {
+        m_clock.start();
         m_notifier = std::make_unique<QSocketNotifier>(from, QSocketNotifier::Read);
         QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] {
             char buffer[4096];
             const ssize_t n = ::read(m_from, buffer, sizeof buffer);
-            if (n > 0)
+            if (n > 0) {
                 WriteAll(m_to, buffer, size_t(n));
-            else
+                m_lastNs = m_clock.nsecsElapsed();
+                if (m_firstNs < 0)
+                    m_firstNs = m_lastNs;
+            } else
                 m_notifier->setEnabled(false); // end of a pipe: its writer has gone
         });
     }
+
+    // Seconds from the first byte forwarded to the last one; -1 before two were seen.
+    double SpanSeconds() const { return m_firstNs < 0 ? -1.0 : double(m_lastNs - m_firstNs) / 1e9; }
 
 private:
     int m_from;
     int m_to;
     std::unique_ptr<QSocketNotifier> m_notifier;
+    QElapsedTimer m_clock;
+    qint64 m_firstNs = -1;
+    qint64 m_lastNs = -1;
 };
 
 // Starts `arguments` in `folder` reading `inputFd` and writing `outputFd`; -1 on failure.

@@ -48,6 +48,8 @@ public:
     // Milliseconds from rx's start to its end: its NAK, every block and the EOT's ACK.
     qint64 RxMilliseconds() const { return m_rxMs; }
     QByteArray LinesSeen() const { return m_seen; }
+    // Seconds from rx's first NAK to its ACK of the EOT, as they left rx.
+    double TransferSeconds() const { return m_back ? m_back->SpanSeconds() : -1.0; }
 
 private:
     void OnReadable()

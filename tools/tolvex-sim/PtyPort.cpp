@@ -1,5 +1,7 @@
 #include "PtyPort.h"
 
+#include <ctime>
+
 #include <QFile>
 #include <QSocketNotifier>
 
@@ -45,13 +47,9 @@ QString ErrnoText(const char *what)
 
 PtyPort::PtyPort(const QString &linkPath, QObject *parent) : QObject(parent), m_linkPath(linkPath)
 {
-    m_clock.start();
-    for (QTimer *timer : {&m_inputTimer, &m_outputTimer}) {
-        timer->setSingleShot(true);
-        timer->setTimerType(Qt::PreciseTimer);
-    }
-    connect(&m_inputTimer, &QTimer::timeout, this, &PtyPort::pumpInput);
-    connect(&m_outputTimer, &QTimer::timeout, this, &PtyPort::pumpOutput);
+
+    connect(&m_inputTimer, &WakeTimer::timeout, this, &PtyPort::pumpInput);
+    connect(&m_outputTimer, &WakeTimer::timeout, this, &PtyPort::pumpOutput);
 }
 
 PtyPort::~PtyPort()
@@ -225,7 +223,8 @@ void PtyPort::readAvailable()
             for (ssize_t i = 0; i < n; ++i) {
                 qint64 due = t;
                 if (m_wireDelay) {
-                    due = std::max(t, m_lastInputNs + ByteTimeNs);
+                    // A byte is whole only once its ten bits have crossed the line.
+                    due = std::max(t, m_lastInputNs) + ByteTimeNs;
                     m_lastInputNs = due;
                 }
                 m_input.emplace_back(due, buffer[i]);
@@ -295,7 +294,9 @@ bool PtyPort::writeHead(Outgoing &item, qint64 t)
         qint64 length = item.bytes.size() - item.written;
         qint64 due = 0;
         if (m_wireDelay) {
-            due = std::max(item.notBeforeNs, m_lastOutputNs + ByteTimeNs);
+            // Written when its last bit would arrive, so the reader sees it no earlier than
+            // a real line delivers it.
+            due = std::max(item.notBeforeNs, m_lastOutputNs) + ByteTimeNs;
             if (due > t) {
                 armTimer(m_outputTimer, due);
                 return false;
@@ -335,10 +336,16 @@ bool PtyPort::readerHasDrained(qint64 t)
     return false;
 }
 
-void PtyPort::armTimer(QTimer &timer, qint64 dueNs)
+void PtyPort::armTimer(WakeTimer &timer, qint64 dueNs)
 {
-    const qint64 waitNs = std::max<qint64>(0, dueNs - now());
-    timer.start(static_cast<int>((waitNs + NsPerMs - 1) / NsPerMs));
+    timer.startAt(dueNs);
+}
+
+qint64 PtyPort::now()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
 bool PtyPort::updateLink(QString *error)

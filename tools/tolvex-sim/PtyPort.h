@@ -4,6 +4,8 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include "WakeTimer.h"
+
 #include <QTimer>
 #include <deque>
 
@@ -85,8 +87,9 @@ private:
     void release();
     bool updateLink(QString *error);
     void removeLink();
-    void armTimer(QTimer &timer, qint64 dueNs);
-    qint64 now() const { return m_clock.nsecsElapsed(); }
+    void armTimer(WakeTimer &timer, qint64 dueNs);
+    // The steady clock in nanoseconds, the time base of the wake-up timers.
+    static qint64 now();
 
     QString m_linkPath;
     QString m_device;
@@ -97,9 +100,8 @@ private:
     QSocketNotifier *m_peerNotifier = nullptr;
     int m_inotify = -1;
     int m_peerOpens = 0;
-    QTimer m_inputTimer;
-    QTimer m_outputTimer;
-    QElapsedTimer m_clock;
+    WakeTimer m_inputTimer;
+    WakeTimer m_outputTimer;
     bool m_wireDelay = false;
 
     std::deque<std::pair<qint64, char>> m_input; // byte and the time it may be handed on

@@ -1,5 +1,6 @@
 #include "MacNumber.h"
 
+#include "settings/SettingsValidation.h"
 #include "settings/TextFile.h"
 
 #include <QStringList>
@@ -9,16 +10,7 @@ namespace {
 // The value of the hex digit at `index`, or -1 when it is missing or not a hex digit.
 int HexDigitAt(const QString &text, qsizetype index)
 {
-    if (index >= text.size())
-        return -1;
-    const char16_t u = text.at(index).unicode();
-    if (u >= '0' && u <= '9')
-        return u - '0';
-    if (u >= 'a' && u <= 'f')
-        return u - 'a' + 10;
-    if (u >= 'A' && u <= 'F')
-        return u - 'A' + 10;
-    return -1;
+    return index < text.size() ? HexDigitValue(text.at(index)) : -1;
 }
 
 } // namespace

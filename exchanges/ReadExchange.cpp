@@ -20,29 +20,13 @@ void ReadExchange::QueueReadQueries()
 void ReadExchange::ReadButtonClick()
 {
     QueueReadQueries();
-    m_engine.SetExchangeState(ExchangeEngine::StateRead);
-    m_engine.SetRetriesLeft(3);
-    m_engine.SetRetryPending(false);
-    m_engine.SetErrorRetryCount(0);
-    // Lines, not single bytes, answer this exchange, even when it took over a download.
-    m_engine.SetBlockMode(false);
-    if (!m_engine.PortOpen() && !m_engine.OpenSerialPort())
-        return;
-    m_engine.SetVersionPending(true);
-    m_engine.SetLastCommand(QByteArrayLiteral("sv\r\n"));
-    m_engine.WriteSerialPort(m_engine.LastCommand());
+    m_engine.StartWithVersionQuery(ExchangeEngine::StateRead);
 }
 
 void ReadExchange::HandleReply(const QByteArray &reply)
 {
-    if (m_engine.VersionPending()) {
-        if (m_engine.VersionStep(reply, QStringLiteral("TOLVEX not found\rError 4")) ==
-            ExchangeEngine::VersionOutcome::Accepted) {
-            m_engine.SendNextCommand();
-            m_engine.SetVersionPending(false);
-        }
+    if (m_engine.HandleVersionAnswer(reply))
         return;
-    }
 
     m_host.ApplySettingsUpdate(ParseSettingsLine(reply));
     if (m_engine.SendNextCommand())

@@ -26,30 +26,14 @@ void WriteExchange::WriteButtonClick()
     }
     m_host.AppendLog(QStringLiteral("Data Checked - OK"));
     RebuildQueue();
-    m_engine.SetExchangeState(ExchangeEngine::StateWrite);
-    m_engine.SetRetriesLeft(3);
-    m_engine.SetRetryPending(false);
     m_writeErrorFlag = false;
-    m_engine.SetErrorRetryCount(0);
-    // Lines, not single bytes, answer this exchange, even when it took over a download.
-    m_engine.SetBlockMode(false);
-    if (!m_engine.PortOpen() && !m_engine.OpenSerialPort())
-        return;
-    m_engine.SetVersionPending(true);
-    m_engine.SetLastCommand(QByteArrayLiteral("sv\r\n"));
-    m_engine.WriteSerialPort(m_engine.LastCommand());
+    m_engine.StartWithVersionQuery(ExchangeEngine::StateWrite);
 }
 
 void WriteExchange::HandleReply(const QByteArray &reply)
 {
-    if (m_engine.VersionPending()) {
-        if (m_engine.VersionStep(reply, QStringLiteral("TOLVEX not found\rError 4")) ==
-            ExchangeEngine::VersionOutcome::Accepted) {
-            m_engine.SendNextCommand();
-            m_engine.SetVersionPending(false);
-        }
+    if (m_engine.HandleVersionAnswer(reply))
         return;
-    }
 
     const QStringList mismatches = CheckWriteEcho(reply, m_host.ReadSettings(), &m_dotted);
     for (const QString &message : mismatches) {

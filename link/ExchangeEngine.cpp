@@ -157,6 +157,33 @@ ExchangeEngine::VersionOutcome ExchangeEngine::VersionStep(const QByteArray &rep
     return VersionOutcome::Accepted;
 }
 
+void ExchangeEngine::StartWithVersionQuery(int state)
+{
+    m_exchangeState = state;
+    m_retriesLeft = 3;
+    m_retryPending = false;
+    m_errorRetryCount = 0;
+    // Lines, not single bytes, answer this exchange, even when it took over a download.
+    m_blockMode = false;
+    if (!m_portOpen && !OpenSerialPort())
+        return;
+    m_versionPending = true;
+    m_lastCommand = QByteArrayLiteral("sv\r\n");
+    WriteSerialPort(m_lastCommand);
+}
+
+bool ExchangeEngine::HandleVersionAnswer(const QByteArray &reply)
+{
+    if (!m_versionPending)
+        return false;
+    if (VersionStep(reply, QStringLiteral("TOLVEX not found\rError 4")) ==
+        VersionOutcome::Accepted) {
+        SendNextCommand();
+        m_versionPending = false;
+    }
+    return true;
+}
+
 void ExchangeEngine::FailExchange(const QString &text, const QString &logLine)
 {
     m_replyTimeout = 0;

@@ -70,6 +70,14 @@ public:
     // nothing fires behind the dialog; then port closed and the engine back to idle.
     void FailExchange(const QString &text, const QString &logLine);
 
+    // The start of a read or a write once its queue is filled: fresh retries, lines (not single
+    // bytes) expected, the port opened if needed, then the version query "sv".
+    void StartWithVersionQuery(int state);
+    // While VersionPending is set the reply is the version answer: runs the version step and,
+    // once the unit is accepted, sends the first queued line. False when no version answer was
+    // awaited, so the reply belongs to the command sequence.
+    bool HandleVersionAnswer(const QByteArray &reply);
+
     // Sends the first queued line; false (port closed, time-out stopped) when none is left.
     bool SendNextCommand();
 

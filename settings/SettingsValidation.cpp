@@ -2,9 +2,7 @@
 
 #include <limits>
 
-namespace {
-
-int HexValue(QChar c)
+int HexDigitValue(QChar c)
 {
     const char16_t u = c.unicode();
     if (u >= '0' && u <= '9')
@@ -16,6 +14,8 @@ int HexValue(QChar c)
     return -1;
 }
 
+namespace {
+
 bool ParseHex(const QString &text, qsizetype i, int32_t *value)
 {
     const qsizetype digits = text.size() - i;
@@ -23,7 +23,7 @@ bool ParseHex(const QString &text, qsizetype i, int32_t *value)
         return false;
     uint32_t result = 0;
     for (; i < text.size(); ++i) {
-        const int d = HexValue(text.at(i));
+        const int d = HexDigitValue(text.at(i));
         if (d < 0)
             return false;
         result = result * 16 + uint32_t(d);

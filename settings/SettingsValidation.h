@@ -8,6 +8,9 @@
 
 // The checks made before settings are written to the unit.
 
+// 0 to 15 for "0" to "9", "a" to "f" and "A" to "F"; -1 for any other character.
+int HexDigitValue(QChar c);
+
 // Converts a whole address-field text to a signed 32-bit number. Accepted: spaces (only the
 // space character) at the start, then either a decimal number (optional sign, one or more digits,
 // within the 32-bit range) or a hexadecimal one ("$", "x", "X", "0x" or "0X", then one to eight

@@ -13,14 +13,8 @@ public:
 
     void HandleReply(const QByteArray &reply) override
     {
-        if (m_engine.VersionPending()) {
-            if (m_engine.VersionStep(reply, QStringLiteral("TOLVEX not found\rError 4")) ==
-                ExchangeEngine::VersionOutcome::Accepted) {
-                m_engine.SendNextCommand();
-                m_engine.SetVersionPending(false);
-            }
+        if (m_engine.HandleVersionAnswer(reply))
             return;
-        }
         answers << reply;
         if (!m_engine.SendNextCommand())
             m_engine.SetExchangeState(ExchangeEngine::StateNone);
@@ -55,14 +49,9 @@ class TestExchangeEngine : public QObject
     void start()
     {
         exchange->RebuildQueue();
-        engine->SetExchangeState(ExchangeEngine::StateRead);
-        engine->SetRetriesLeft(3);
-        engine->SetRetryPending(false);
-        engine->SetErrorRetryCount(0);
-        QVERIFY(engine->OpenSerialPort());
-        engine->SetVersionPending(true);
-        engine->SetLastCommand("sv\r\n");
-        engine->WriteSerialPort(engine->LastCommand());
+        engine->StartWithVersionQuery(ExchangeEngine::StateRead);
+        QVERIFY(engine->PortOpen());
+        QCOMPARE(engine->RetriesLeft(), 3);
     }
     void ticks(int n)
     {

@@ -16,6 +16,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -418,7 +419,13 @@ void TMainForm::UpdatePortDeviceLabel()
     m_shownPortText = m_ui.SerialPortCSpinEdit->text();
     const std::optional<int> number = TCSpinEdit::ParseWholeNumber(m_shownPortText);
     const int clamped = qBound(1, number.value_or(1), 255);
-    m_ui.PortDeviceLabel->setText(QStringLiteral("= %1").arg(PortDevice(clamped)));
+    const QString device = PortDevice(clamped);
+    // A long device path is shortened in the middle; the whole path is in the tool tip.
+    const QFontMetrics metrics(m_ui.PortDeviceLabel->font());
+    m_ui.PortDeviceLabel->setText(
+        metrics.elidedText(QStringLiteral("= ") + device, Qt::ElideMiddle, 170));
+    m_ui.PortDeviceLabel->setToolTip(device);
+    m_ui.PortDeviceLabel->setAccessibleDescription(device);
 }
 
 bool TMainForm::FormCloseQuery()

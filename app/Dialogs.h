@@ -10,7 +10,12 @@
 class Dialogs
 {
 public:
-    enum class Answer { Yes, No, Cancel };
+    enum class Answer
+    {
+        Yes,
+        No,
+        Cancel
+    };
 
     virtual ~Dialogs() = default;
 

@@ -54,10 +54,9 @@ QString StartOptions::DefaultMacCounterPath()
 TMainForm::TMainForm(const StartOptions &options, Dialogs &dialogs, std::unique_ptr<PortIo> port,
                      QWidget *parent)
     : QWidget(parent), m_dialogs(dialogs),
-      m_port(port ? std::move(port) : std::make_unique<QtSerialPortIo>()),
-      m_engine(*m_port, *this), m_read(m_engine, *this), m_write(m_engine, *this),
-      m_macAssignment(m_engine, *this), m_download(m_engine, *this),
-      m_macCounterPath(options.macCounterPath)
+      m_port(port ? std::move(port) : std::make_unique<QtSerialPortIo>()), m_engine(*m_port, *this),
+      m_read(m_engine, *this), m_write(m_engine, *this), m_macAssignment(m_engine, *this),
+      m_download(m_engine, *this), m_macCounterPath(options.macCounterPath)
 {
     m_ui.SetupUi(this);
     ConnectHandlers();

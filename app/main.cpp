@@ -23,7 +23,8 @@ int main(int argc, char *argv[])
         mainForm.show();
         return application.exec();
     } catch (const std::exception &error) {
-        QMessageBox::critical(nullptr, QStringLiteral("Error"), QString::fromLocal8Bit(error.what()));
+        QMessageBox::critical(nullptr, QStringLiteral("Error"),
+                              QString::fromLocal8Bit(error.what()));
     } catch (...) {
         QMessageBox::critical(nullptr, QStringLiteral("Error"), QStringLiteral("Unexpected error"));
     }

@@ -2,9 +2,9 @@
 // same bytes, and against the simulated unit at 19200 baud.
 
 #include "app/MainUnit.h"
+#include "support/EventWait.h"
 #include "support/PtyTools.h"
 #include "support/RxPeer.h"
-#include "support/EventWait.h"
 #include "support/ScriptedDialogs.h"
 #include "support/SimUnit.h"
 
@@ -68,10 +68,10 @@ double SxToRx(const QByteArray &image)
         return -1;
     Forwarder toRx(fromSx.read, rxSide.master);
     Forwarder toSx(fromRx.read, sxSide.master);
-    const pid_t rx = SpawnWithIo({"rx", "-b", "-q", "received.bin"}, rxSide.slave, fromRx.write,
-                                 dir.path());
-    const pid_t sx = SpawnWithIo({"sx", "-b", "-q", "image.bin"}, sxSide.slave, fromSx.write,
-                                 dir.path());
+    const pid_t rx =
+        SpawnWithIo({"rx", "-b", "-q", "received.bin"}, rxSide.slave, fromRx.write, dir.path());
+    const pid_t sx =
+        SpawnWithIo({"sx", "-b", "-q", "image.bin"}, sxSide.slave, fromSx.write, dir.path());
     fromRx.CloseWrite();
     fromSx.CloseWrite();
     int rxExit = -1;
@@ -140,8 +140,9 @@ void AgainstSimulatedUnit()
     std::printf("32700-byte image to the simulated unit at 19200 baud: %.3f s; %.0f bytes out and "
                 "%.0f in take %.3f s on the wire; %+.2f%% (goal within 2%%); %s\n",
                 seconds, out, in, wire, 100.0 * (seconds - wire) / wire,
-                done && dialogs.boxTexts().value(0).startsWith("Download complete") ? "completed"
-                                                                                : "NOT completed");
+                done && dialogs.boxTexts().value(0).startsWith("Download complete")
+                    ? "completed"
+                    : "NOT completed");
 }
 
 } // namespace

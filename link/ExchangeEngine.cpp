@@ -227,8 +227,8 @@ void ExchangeEngine::Timer1Timer()
         if (m_exchangeState == StateRead || m_exchangeState == StateWrite) {
             if (Exchange *exchange = m_exchanges[size_t(m_exchangeState)])
                 exchange->RebuildQueue();
-            m_lastCommand = m_versionPending ? QByteArrayLiteral("sv\r\n")
-                                             : QByteArrayLiteral("\r\n");
+            m_lastCommand =
+                m_versionPending ? QByteArrayLiteral("sv\r\n") : QByteArrayLiteral("\r\n");
         }
         WriteSerialPort(m_lastCommand);
     }
@@ -247,6 +247,7 @@ void ExchangeEngine::Timer1Timer()
     }
     m_versionPending = false;
     m_blockMode = false;
-    m_host.ShowMessage(MessageKind::Error, QStringLiteral("Cannot communicate with TOLVEX\nError 7"));
+    m_host.ShowMessage(MessageKind::Error,
+                       QStringLiteral("Cannot communicate with TOLVEX\nError 7"));
     m_host.AppendLog(QStringLiteral("Cannot communicate with TOLVEX"));
 }

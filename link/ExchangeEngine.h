@@ -26,7 +26,13 @@ public:
 class ExchangeEngine
 {
 public:
-    enum State { StateNone = 0, StateDownload = 1, StateRead = 2, StateWrite = 3 };
+    enum State
+    {
+        StateNone = 0,
+        StateDownload = 1,
+        StateRead = 2,
+        StateWrite = 3
+    };
 
     // Results of CheckVersionReply.
     static constexpr int kResent = -2;
@@ -62,7 +68,12 @@ public:
     // or the version number a*10000 + b*100 + c of "a.b.c-UDP".
     int CheckVersionReply(const QByteArray &versionText);
 
-    enum class VersionOutcome { Waiting, Accepted, Failed };
+    enum class VersionOutcome
+    {
+        Waiting,
+        Accepted,
+        Failed
+    };
     // The version step of the read and the write while VersionPending is set; fails with
     // `tooManyErrorsText` at the fifth "Error" answer. On acceptance the caller goes on.
     VersionOutcome VersionStep(const QByteArray &reply, const QString &tooManyErrorsText);

@@ -6,7 +6,13 @@
 
 // The kinds of the toolkit's message dialog; the caption follows the kind ("Error",
 // "Warning", "Information", "Confirm").
-enum class MessageKind { Error, Warning, Information, Confirmation };
+enum class MessageKind
+{
+    Error,
+    Warning,
+    Information,
+    Confirmation
+};
 
 // What the exchanges need of the window: its log, its message boxes and the controls' values.
 // The window implements it; tests implement it with plain data, so no exchange needs a widget.

@@ -10,7 +10,8 @@
 class PortIo
 {
 public:
-    enum class OpenResult {
+    enum class OpenResult
+    {
         Opened,
         OpenFailed,      // missing, busy or not permitted
         SettingsRefused, // opened, but the line settings could not be applied (closed again)

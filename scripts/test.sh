@@ -8,11 +8,38 @@ cd "$(dirname "$0")/.."
 
 export QT_QPA_PLATFORM=offscreen
 
+passed=0
+failed=0
+# Runs CTest in a build folder and adds its counts to the totals printed at the end.
+run_ctest() {
+    local log
+    log=$(mktemp)
+    local status=0
+    (cd "$1" && ctest --output-on-failure -j2) 2>&1 | tee "$log" || status=1
+    local summary
+    summary=$(grep -E "tests passed, [0-9]+ tests failed out of [0-9]+" "$log" | tail -n 1)
+    rm -f "$log"
+    if [ -z "$summary" ]; then
+        echo "no test summary from $1"
+        exit 1
+    fi
+    local total bad
+    total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$summary")
+    bad=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$summary")
+    passed=$((passed + total - bad))
+    failed=$((failed + bad))
+    if [ "$status" -ne 0 ] || [ "$bad" -ne 0 ]; then
+        echo "tests: $passed passed, $failed failed"
+        exit 1
+    fi
+}
+
 echo "== build and test"
 ./scripts/build.sh build
-(cd build && ctest --output-on-failure -j2)
+run_ctest build
 
 if [ "${TOLVEX_QUICK:-0}" = 1 ]; then
+    echo "tests: $passed passed, $failed failed"
     exit 0
 fi
 
@@ -21,7 +48,9 @@ BUILD_TYPE=Debug ./scripts/build.sh build-asan -DTOLVEX_SANITIZE=ON
 # Qt's own libraries are not instrumented; leaks inside them are not ours to report.
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-(cd build-asan && ctest --output-on-failure -j2)
+run_ctest build-asan
 
 echo "== fuzz targets"
 ./scripts/fuzz.sh "${TOLVEX_FUZZ_SECONDS:-20}"
+
+echo "tests: $passed passed, $failed failed"

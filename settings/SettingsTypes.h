@@ -9,7 +9,8 @@
 // SettingsUpdate when the core has parsed a line; the core never touches a widget.
 
 // The numeric spin edits that settings lines address, in the order of their codes.
-enum class SpinId {
+enum class SpinId
+{
     Hysteresis1,
     Hysteresis2,
     Hysteresis3,
@@ -21,7 +22,13 @@ enum class SpinId {
 };
 
 // The four rows of dotted-address edits.
-enum class AddressGroup { Ip, Gateway, Submask, Client };
+enum class AddressGroup
+{
+    Ip,
+    Gateway,
+    Submask,
+    Client
+};
 
 struct SpinRange
 {
@@ -68,7 +75,8 @@ using DottedNumbers = std::array<int32_t, 4>;
 // for a typed change.
 struct SettingsUpdate
 {
-    enum class Kind {
+    enum class Kind
+    {
         None,    // the line changes no control
         Spin,    // spin `spin` := `value` (the control clamps)
         Baud,    // select `baudIndex` in the baud rate list

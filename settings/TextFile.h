@@ -9,7 +9,11 @@
 // How the bytes of a file map to characters. Settings and counter files are the unit's 8-bit
 // text: one byte, one character, so any content survives a load and a save. Page list files hold
 // file paths in the system's own encoding, so names outside ASCII stay the names of real files.
-enum class TextEncoding { Bytes, System };
+enum class TextEncoding
+{
+    Bytes,
+    System
+};
 
 // Splits file bytes into lines: CR LF, a lone CR or a lone LF ends a line; a last line without an
 // end counts; an empty input gives no lines; a NUL byte ends the text.

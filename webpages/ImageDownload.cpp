@@ -153,7 +153,7 @@ void ImageDownload::Complete()
     m_host.SetProgressVisible(false);
     m_engine.SetBlockMode(false);
     m_host.DeleteBuildFiles();
-    m_host.ShowMessage(MessageKind::Information,
-                       QStringLiteral("Download complete\rFile size: %1 bytes")
-                           .arg(m_host.ImageFileSize()));
+    m_host.ShowMessage(
+        MessageKind::Information,
+        QStringLiteral("Download complete\rFile size: %1 bytes").arg(m_host.ImageFileSize()));
 }

@@ -10,10 +10,11 @@
 class ImageDownload : public Exchange
 {
 public:
-    enum Step {
+    enum Step
+    {
         Idle = 0,
         AwaitVersion = 1,
-        AwaitStart = 2,  // "zp" sent, image loaded, waiting for the unit's NAK
+        AwaitStart = 2, // "zp" sent, image loaded, waiting for the unit's NAK
         AwaitBlockAck = 3,
         AwaitFinalAck = 4,
         AwaitEotAck = 5,

@@ -1,6 +1,7 @@
 #include "app/MainUnit.h"
 #include "support/FakeLink.h"
 #include "support/ScriptedDialogs.h"
+#include "support/TestFiles.h"
 #include "widgets/TCSpinEdit.h"
 #include "widgets/TdxfCheckBox.h"
 
@@ -15,19 +16,6 @@
 #include <QTest>
 
 namespace {
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
 
 } // namespace
 
@@ -98,8 +86,8 @@ private slots:
 
     void startUp_withDefaultFiles_loadsThemAndLogs()
     {
-        writeFile(path("DefaultConfig.txt"), "bh120");
-        writeFile(path("DefaultFileList.txt"), "/pages/b.htm\r\n/pages/A.htm\r\n");
+        QVERIFY(WriteTestFile(path("DefaultConfig.txt"), "bh120"));
+        QVERIFY(WriteTestFile(path("DefaultFileList.txt"), "/pages/b.htm\r\n/pages/A.htm\r\n"));
         auto form = makeForm();
         QCOMPARE(form->LogLines(),
                  (QStringList{"Default Data Loaded", "Default Web Page File List Loaded"}));
@@ -120,7 +108,7 @@ private slots:
 
     void optionsLine_flipsSeveralBoxes_andEnableRulesFollow()
     {
-        writeFile(path("eo.txt"), "eo0010110010000000\r\n");
+        QVERIFY(WriteTestFile(path("eo.txt"), "eo0010110010000000\r\n"));
         auto form = makeForm();
         QVERIFY(form->LoadSettingsFile(path("eo.txt")));
         MainFormUi &ui = form->Ui();
@@ -188,14 +176,14 @@ private slots:
                                     "bb15\r\n\r\nbh60\r\n\r\nbj60\r\n\r\nbt2\r\n\r\n"
                                     "eo0001100000000000\r\n\r\nnc...\r\n\r\nng...\r\n\r\n"
                                     "ni...\r\n\r\nns...\r\n\r\nzc\r\n\r\n";
-        QCOMPARE(readFile(path("saved.txt")), expected);
+        QCOMPARE(ReadTestFile(path("saved.txt")), expected);
 
         auto fresh = makeForm();
         dialogs->fileNames = {path("saved.txt")};
         fresh->LoadButtonClick();
         MainFormUi &ui = fresh->Ui();
-        for (auto edits : {ui.ipAddrEdits, ui.gateWayAddrEdits, ui.subMaskAddrEdits,
-                           ui.clientAddrEdits})
+        for (auto edits :
+             {ui.ipAddrEdits, ui.gateWayAddrEdits, ui.subMaskAddrEdits, ui.clientAddrEdits})
             for (QLineEdit *edit : edits)
                 QCOMPARE(edit->text(), QString("0"));
         QCOMPARE(ui.BaudRateComboBox->currentText(), QString("19200"));
@@ -238,7 +226,7 @@ private slots:
     void macCounterFile_fillsBoxes_andIsRewrittenAtClose()
     {
         QVERIFY(QDir(dir->path()).mkdir("mac"));
-        writeFile(path("mac/SetMACAddress.txt"), "12\r\nAB\r\n");
+        QVERIFY(WriteTestFile(path("mac/SetMACAddress.txt"), "12\r\nAB\r\n"));
         auto form = makeForm();
         MainFormUi &ui = form->Ui();
         QVERIFY(form->MacAssignmentModeOn());
@@ -247,13 +235,13 @@ private slots:
         QCOMPARE(ui.NewMAC2Edit->text(), QString("AB"));
         ui.NewMAC2Edit->setText("AC");
         QVERIFY(form->FormCloseQuery());
-        QCOMPARE(readFile(path("mac/SetMACAddress.txt")), QByteArray("12\r\nAC\r\n"));
+        QCOMPARE(ReadTestFile(path("mac/SetMACAddress.txt")), QByteArray("12\r\nAC\r\n"));
     }
 
     void macCounterFile_withThirdLine_leavesBoxesEmpty()
     {
         QVERIFY(QDir(dir->path()).mkdir("mac"));
-        writeFile(path("mac/SetMACAddress.txt"), "12\r\nAB\r\n\r\n");
+        QVERIFY(WriteTestFile(path("mac/SetMACAddress.txt"), "12\r\nAB\r\n\r\n"));
         auto form = makeForm();
         QVERIFY(form->Ui().NewMAC1Edit->text().isEmpty());
         QVERIFY(form->Ui().NewMAC2Edit->text().isEmpty());
@@ -262,7 +250,7 @@ private slots:
     void closeCancelledAtPageListQuestion_keepsWindowAndCounterFile()
     {
         QVERIFY(QDir(dir->path()).mkdir("mac"));
-        writeFile(path("mac/SetMACAddress.txt"), "12\r\nAB\r\n");
+        QVERIFY(WriteTestFile(path("mac/SetMACAddress.txt"), "12\r\nAB\r\n"));
         auto form = makeForm(true);
         dialogs->fileLists = {{"/pages/index.htm"}};
         form->AddButtonClick();
@@ -270,9 +258,10 @@ private slots:
         form->Ui().NewMAC2Edit->setText("AC");
         dialogs->answers = {Dialogs::Answer::Cancel};
         QVERIFY(!form->FormCloseQuery());
-        QCOMPARE(dialogs->questions,
-                 QStringList{"The Web Page File List has changed\nDo you want to save the new list?"});
-        QCOMPARE(readFile(path("mac/SetMACAddress.txt")), QByteArray("12\r\nAB\r\n"));
+        QCOMPARE(
+            dialogs->questions,
+            QStringList{"The Web Page File List has changed\nDo you want to save the new list?"});
+        QCOMPARE(ReadTestFile(path("mac/SetMACAddress.txt")), QByteArray("12\r\nAB\r\n"));
     }
 
     void closeQuestionYes_saveCancelled_stillCloses()
@@ -323,7 +312,7 @@ private slots:
         form->AddButtonClick();
         dialogs->fileNames = {path("list.txt")};
         form->SavePageListButtonClick();
-        QCOMPARE(readFile(path("list.txt")), QByteArray("/w/a.htm\r\n/w/b.htm\r\n"));
+        QCOMPARE(ReadTestFile(path("list.txt")), QByteArray("/w/a.htm\r\n/w/b.htm\r\n"));
         QVERIFY(form->PageListChanged());
         dialogs->answers = {Dialogs::Answer::No};
         dialogs->fileNames = {path("list.txt")};
@@ -354,11 +343,16 @@ private slots:
     {
         QTest::addColumn<QString>("programPath");
         QTest::addColumn<QString>("folder");
-        QTest::newRow("absolute") << "/opt/tolvex/bin/tolvex-config" << "/opt/tolvex/bin";
-        QTest::newRow("relative") << "./tolvex-config" << ".";
-        QTest::newRow("link folder kept") << "/home/op/bench/tolvex-config" << "/home/op/bench";
-        QTest::newRow("folder with blanks") << "/a b/c'd/tolvex-config" << "/a b/c'd";
-        QTest::newRow("root") << "/tolvex-config" << "";
+        QTest::newRow("absolute") << "/opt/tolvex/bin/tolvex-config"
+                                  << "/opt/tolvex/bin";
+        QTest::newRow("relative") << "./tolvex-config"
+                                  << ".";
+        QTest::newRow("link folder kept") << "/home/op/bench/tolvex-config"
+                                          << "/home/op/bench";
+        QTest::newRow("folder with blanks") << "/a b/c'd/tolvex-config"
+                                            << "/a b/c'd";
+        QTest::newRow("root") << "/tolvex-config"
+                              << "";
     }
 
     void programFolder_fromThePathAsGiven()

@@ -4,6 +4,7 @@
 #include "app/MainUnit.h"
 #include "support/ScriptedDialogs.h"
 #include "support/SimUnit.h"
+#include "support/TestFiles.h"
 #include "widgets/TCSpinEdit.h"
 #include "widgets/TdxfCheckBox.h"
 
@@ -17,15 +18,9 @@
 
 namespace {
 
-const QList<QByteArray> kReadLines{"sv\r\n",  "ax1\r\n", "ax2\r\n", "ax3\r\n", "ax4\r\n", "ba\r\n",
-                                   "bb\r\n",  "bh\r\n",  "bj\r\n",  "bt\r\n",  "eo\r\n",  "ma\r\n",
-                                   "nc\r\n",  "ng\r\n",  "ni\r\n",  "ns\r\n"};
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
+const QList<QByteArray> kReadLines{"sv\r\n", "ax1\r\n", "ax2\r\n", "ax3\r\n", "ax4\r\n", "ba\r\n",
+                                   "bb\r\n", "bh\r\n",  "bj\r\n",  "bt\r\n",  "eo\r\n",  "ma\r\n",
+                                   "nc\r\n", "ng\r\n",  "ni\r\n",  "ns\r\n"};
 
 } // namespace
 
@@ -42,9 +37,10 @@ class TestDeviceExchanges : public QObject
     void bringUp(const QStringList &simArguments = {}, bool macMode = false)
     {
         // A name of its own: serial port lock files are named after the device's file name.
-        const QString link = dir->filePath(
-            QStringLiteral("unit%1").arg(QRandomGenerator::global()->generate()));
-        QVERIFY2(sim->start(QStringList{"--link", link} + simArguments), qPrintable(sim->errorString()));
+        const QString link =
+            dir->filePath(QStringLiteral("unit%1").arg(QRandomGenerator::global()->generate()));
+        QVERIFY2(sim->start(QStringList{"--link", link} + simArguments),
+                 qPrintable(sim->errorString()));
         QFile map(dir->filePath("ComPorts.txt"));
         QVERIFY(map.open(QIODevice::WriteOnly));
         map.write("COM1=" + link.toLocal8Bit() + "\n");
@@ -63,11 +59,11 @@ class TestDeviceExchanges : public QObject
     void fillValidSettings()
     {
         MainFormUi &ui = form->Ui();
-        const QStringList values{"192", "168", "0", "100", "192", "168", "0", "1",
-                                 "255", "255", "255", "0", "10", "0", "0", "7"};
+        const QStringList values{"192", "168", "0",   "100", "192", "168", "0", "1",
+                                 "255", "255", "255", "0",   "10",  "0",   "0", "7"};
         int i = 0;
-        for (auto edits : {ui.ipAddrEdits, ui.gateWayAddrEdits, ui.subMaskAddrEdits,
-                           ui.clientAddrEdits})
+        for (auto edits :
+             {ui.ipAddrEdits, ui.gateWayAddrEdits, ui.subMaskAddrEdits, ui.clientAddrEdits})
             for (QLineEdit *edit : edits)
                 edit->setText(values.at(i++));
         ui.UpdatePeriodCSpinEdit->SetValue(30);
@@ -146,8 +142,9 @@ private slots:
         fillValidSettings();
         form->WriteButtonClick();
         QVERIFY(waitForBox());
-        QCOMPARE(dialogs->boxTexts(),
-                 QStringList{"Errors occurred during the write operation\rCheck all values\rError 6"});
+        QCOMPARE(
+            dialogs->boxTexts(),
+            QStringList{"Errors occurred during the write operation\rCheck all values\rError 6"});
         const QStringList log = form->LogLines();
         QVERIFY(log.contains("Client Port Write Error "));
         QVERIFY(log.last().startsWith("Data Write Errors - Fail "));
@@ -171,13 +168,16 @@ private slots:
         QTest::addColumn<QString>("version");
         QTest::addColumn<QString>("box");
         QTest::addColumn<int>("linesSent");
-        QTest::newRow("1.0.99 accepted") << "1.0.99-UDP" << "Data read OK" << 16;
-        QTest::newRow("1.1.0 unsupported")
-            << "1.1.0-UDP"
-            << "TOLVEX version not supported\rPlease download the latest version of this application"
-            << 1;
-        QTest::newRow("TCP is no version") << "1.0.5-TCP" << "TOLVEX not found\rError 2" << 1;
-        QTest::newRow("unreadable, resent four times") << "x.y" << "TOLVEX not found\rError 2" << 5;
+        QTest::newRow("1.0.99 accepted") << "1.0.99-UDP"
+                                         << "Data read OK" << 16;
+        QTest::newRow("1.1.0 unsupported") << "1.1.0-UDP"
+                                           << "TOLVEX version not supported\rPlease download the "
+                                              "latest version of this application"
+                                           << 1;
+        QTest::newRow("TCP is no version") << "1.0.5-TCP"
+                                           << "TOLVEX not found\rError 2" << 1;
+        QTest::newRow("unreadable, resent four times") << "x.y"
+                                                       << "TOLVEX not found\rError 2" << 5;
     }
 
     void versions()
@@ -271,7 +271,7 @@ private slots:
         QCOMPARE(sim->receivedLines(), (QList<QByteArray>{"ma4780\r\n", "zc\r\n"}));
         QVERIFY(form->Ui().MACAddressEdit->text().endsWith(":12:AC"));
         QVERIFY(form->FormCloseQuery());
-        QCOMPARE(readFile(dir->filePath("mac/SetMACAddress.txt")), QByteArray("12\r\nAC\r\n"));
+        QCOMPARE(ReadTestFile(dir->filePath("mac/SetMACAddress.txt")), QByteArray("12\r\nAC\r\n"));
     }
 
     void missingDevice_openBoxOnly_windowStaysUsable()

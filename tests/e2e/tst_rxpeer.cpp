@@ -57,7 +57,8 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return !dialogs.boxes.isEmpty(); }, 30000));
         QVERIFY(QTest::qWaitFor([&] { return peer.RxFinished(); }, 5000));
         QVERIFY2(dialogs.boxTexts().value(0).startsWith("Download complete\rFile size: "),
-                 qPrintable(dialogs.events.join(" | ") + " step " + QString::number(form.Download().DownloadStep())));
+                 qPrintable(dialogs.events.join(" | ") + " step " +
+                            QString::number(form.Download().DownloadStep())));
         QCOMPARE(peer.RxExitCode(), 0);
 
         // The image, 0xFF up to the end of its last block, and a block of 0xFF more when the

@@ -4,6 +4,7 @@
 #include "app/MainUnit.h"
 #include "support/ScriptedDialogs.h"
 #include "support/SimUnit.h"
+#include "support/TestFiles.h"
 #include "widgets/TCSpinEdit.h"
 #include "widgets/TdxfProgressBar.h"
 
@@ -14,18 +15,6 @@
 #include <QTest>
 
 namespace {
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 } // namespace
 
@@ -43,11 +32,11 @@ class TestWebPageDownload : public QObject
 
     void bringUp(const QStringList &simArguments = {})
     {
-        const QString link = dir->filePath(
-            QStringLiteral("unit%1").arg(QRandomGenerator::global()->generate()));
+        const QString link =
+            dir->filePath(QStringLiteral("unit%1").arg(QRandomGenerator::global()->generate()));
         QVERIFY(sim->start(QStringList{"--link", link, "--unpack-to", dir->filePath("received")} +
                            simArguments));
-        QVERIFY(writeFile(program + "/ComPorts.txt", "COM1=" + link.toLocal8Bit() + "\n"));
+        QVERIFY(WriteTestFile(program + "/ComPorts.txt", "COM1=" + link.toLocal8Bit() + "\n"));
         StartOptions options;
         options.programPath = program + "/tolvex-config";
         options.macCounterPath = dir->filePath("no-counter");
@@ -58,7 +47,7 @@ class TestWebPageDownload : public QObject
     void addPage(const QString &name, const QByteArray &bytes)
     {
         const QString path = pages + "/" + name;
-        QVERIFY(writeFile(path, bytes));
+        QVERIFY(WriteTestFile(path, bytes));
         originals.insert(name, bytes);
         dialogs->fileLists << QStringList{path};
         form->AddButtonClick();
@@ -67,10 +56,7 @@ class TestWebPageDownload : public QObject
     {
         return QTest::qWaitFor([&] { return !dialogs->boxes.isEmpty(); }, timeoutMs);
     }
-    QStringList copies() const
-    {
-        return QDir(program + "/TempWebPges").entryList(QDir::Files);
-    }
+    QStringList copies() const { return QDir(program + "/TempWebPges").entryList(QDir::Files); }
 
 private slots:
     void init()
@@ -106,7 +92,7 @@ private slots:
                  qPrintable(dialogs->boxTexts().join(" | ")));
         QVERIFY(sim->waitForEvent("UNPACKED", 5000));
         for (auto it = originals.cbegin(); it != originals.cend(); ++it)
-            QCOMPARE(readFile(dir->filePath("received/" + it.key())), it.value());
+            QCOMPARE(ReadTestFile(dir->filePath("received/" + it.key())), it.value());
         QCOMPARE(QDir(dir->filePath("received")).entryList(QDir::Files).size(), 3);
         QVERIFY(copies().isEmpty());
         QVERIFY(!QFile::exists(program + "/WebPages.bin"));
@@ -136,7 +122,8 @@ private slots:
         QVERIFY(QFile::remove(program + "/MPFS.EXE"));
         form->DownloadButtonClick();
         QCOMPARE(dialogs->boxTexts(), QStringList{"Path or file name not found"});
-        QCOMPARE(form->LogLines().last(), QString("Unable to create Image: Path or file name not found"));
+        QCOMPARE(form->LogLines().last(),
+                 QString("Unable to create Image: Path or file name not found"));
         QVERIFY(copies().isEmpty());
     }
 
@@ -145,8 +132,9 @@ private slots:
         bringUp();
         addPage("a.htm", "a");
         QVERIFY(QFile::remove(program + "/MPFS.EXE"));
-        QVERIFY(writeFile(program + "/MPFS.EXE", QByteArray(64, '\x7f')));
-        QFile::setPermissions(program + "/MPFS.EXE", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY(WriteTestFile(program + "/MPFS.EXE", QByteArray(64, '\x7f')));
+        QFile::setPermissions(program + "/MPFS.EXE",
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         form->DownloadButtonClick();
         QCOMPARE(dialogs->boxTexts(), QStringList{"Exec format error"});
         QVERIFY(copies().isEmpty());

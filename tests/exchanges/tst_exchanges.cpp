@@ -88,13 +88,13 @@ private slots:
     {
         read->ReadButtonClick();
         pump();
-        const QList<QByteArray> expected{"sv\r\n",  "ax1\r\n", "ax2\r\n", "ax3\r\n",
-                                         "ax4\r\n", "ba\r\n",  "bb\r\n",  "bh\r\n",
-                                         "bj\r\n",  "bt\r\n",  "eo\r\n",  "ma\r\n",
-                                         "nc\r\n",  "ng\r\n",  "ni\r\n",  "ns\r\n"};
+        const QList<QByteArray> expected{
+            "sv\r\n", "ax1\r\n", "ax2\r\n", "ax3\r\n", "ax4\r\n", "ba\r\n", "bb\r\n", "bh\r\n",
+            "bj\r\n", "bt\r\n",  "eo\r\n",  "ma\r\n",  "nc\r\n",  "ng\r\n", "ni\r\n", "ns\r\n"};
         QCOMPARE(port->writes, expected);
         QCOMPARE(host->updates.size(), 15);
-        QCOMPARE(host->events.mid(1), (QStringList{"log:Data Read - OK <now>", "box:Data read OK"}));
+        QCOMPARE(host->events.mid(1),
+                 (QStringList{"log:Data Read - OK <now>", "box:Data read OK"}));
         QCOMPARE(host->boxes.last().kind, MessageKind::Warning);
         QCOMPARE(engine->ExchangeState(), 0);
         QVERIFY(!engine->PortOpen());
@@ -243,8 +243,7 @@ private slots:
     void mac_sendsNumberThenClosingLine_showsAnswer()
     {
         unit = [](const QByteArray &line) {
-            return line.startsWith("ma") ? QByteArray("MA0,4,163,1,18,171,\r\n")
-                                         : unitAnswer(line);
+            return line.startsWith("ma") ? QByteArray("MA0,4,163,1,18,171,\r\n") : unitAnswer(line);
         };
         mac->SendNewMACButtonClick("12", "AB");
         pump();
@@ -258,9 +257,12 @@ private slots:
     {
         QTest::addColumn<QString>("box1");
         QTest::addColumn<QString>("box2");
-        QTest::newRow("one character") << "1" << "AB";
-        QTest::newRow("second box G0") << "12" << "G0";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("one character") << "1"
+                                       << "AB";
+        QTest::newRow("second box G0") << "12"
+                                       << "G0";
+        QTest::newRow("empty") << ""
+                               << "";
     }
 
     void mac_badDigits_macError_nothingSent()

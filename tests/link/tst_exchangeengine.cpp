@@ -94,8 +94,8 @@ private slots:
             << QByteArray("99999999999999999999.0.0-UDP\r\n") << 0 << "";
         QTest::newRow("letters count as digits")
             << QByteArray("1.0.a-UDP\r\n") << 10049 << ""; // 'a' - 48 = 49
-        QTest::newRow("text after NUL is not read") << QByteArray("1.0\0.5-UDP\r\n", 12) << 0
-                                                    << "Tolvex Version: 1.0";
+        QTest::newRow("text after NUL is not read")
+            << QByteArray("1.0\0.5-UDP\r\n", 12) << 0 << "Tolvex Version: 1.0";
         QTest::newRow("SW becomes UW and is unreadable")
             << QByteArray("SW1.0.5-UDP\r\n") << -2 << "Tolvex Version: UW1.0.5-UDP\r\n";
         QTest::newRow("no digit first: resent") << QByteArray("x1.0.5-UDP\r\n") << -2 << "";
@@ -256,8 +256,8 @@ private slots:
                                  << "Unable to open serial port 3";
         QTest::newRow("255 tries COM1 and names 255")
             << 255 << int(PortIo::OpenResult::OpenFailed) << "Unable to open serial port 255";
-        QTest::newRow("settings refused") << 1 << int(PortIo::OpenResult::SettingsRefused)
-                                          << "SetCommState port error";
+        QTest::newRow("settings refused")
+            << 1 << int(PortIo::OpenResult::SettingsRefused) << "SetCommState port error";
     }
 
     void openFailures_showThePortBoxes()

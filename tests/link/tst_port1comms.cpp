@@ -41,17 +41,17 @@ private slots:
         QTest::newRow("64 bytes with CR LF is handed over") << line64 << QList<QByteArray>{line64};
         QTest::newRow("65 bytes never handed over, next line normal")
             << QByteArray(63, 'b') + crlf + "OK" + crlf << QList<QByteArray>{"OK\r\n"};
-        QTest::newRow("lone CR is data") << QByteArray::fromHex("6162 0D 6364 0D0A")
-                                         << QList<QByteArray>{"ab\rcd\r\n"};
-        QTest::newRow("leading LF is data") << QByteArray::fromHex("0A 6162 0D0A")
-                                            << QList<QByteArray>{"\nab\r\n"};
-        QTest::newRow("lone LF then CR LF") << QByteArray("a\nb\r\n")
-                                            << QList<QByteArray>{"a\nb\r\n"};
+        QTest::newRow("lone CR is data")
+            << QByteArray::fromHex("6162 0D 6364 0D0A") << QList<QByteArray>{"ab\rcd\r\n"};
+        QTest::newRow("leading LF is data")
+            << QByteArray::fromHex("0A 6162 0D0A") << QList<QByteArray>{"\nab\r\n"};
+        QTest::newRow("lone LF then CR LF")
+            << QByteArray("a\nb\r\n") << QList<QByteArray>{"a\nb\r\n"};
         QTest::newRow("LF CR is not an end") << QByteArray("ab\n\rcd") << QList<QByteArray>{};
         QTest::newRow("tail of an over-long line becomes its own line")
             << QByteArray(70, 'x') + "AB" + crlf << QList<QByteArray>{"xxxxxAB\r\n"};
-        QTest::newRow("NUL bytes are data") << QByteArray("a\0b\r\n", 5)
-                                            << QList<QByteArray>{QByteArray("a\0b\r\n", 5)};
+        QTest::newRow("NUL bytes are data")
+            << QByteArray("a\0b\r\n", 5) << QList<QByteArray>{QByteArray("a\0b\r\n", 5)};
         QTest::newRow("several lines in one read")
             << QByteArray("AX15\r\nBA3012\r\nBB15\r\n")
             << QList<QByteArray>{"AX15\r\n", "BA3012\r\n", "BB15\r\n"};

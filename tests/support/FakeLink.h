@@ -18,8 +18,8 @@ public:
     OpenResult Open(const QString &device) override
     {
         openedDevices << device;
-        const OpenResult result = openResults.isEmpty() ? OpenResult::Opened
-                                                        : openResults.takeFirst();
+        const OpenResult result =
+            openResults.isEmpty() ? OpenResult::Opened : openResults.takeFirst();
         isOpen = result == OpenResult::Opened;
         return result;
     }

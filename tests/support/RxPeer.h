@@ -84,8 +84,8 @@ private:
         // rx refuses paths with folders in them: it runs in the output's folder instead.
         const QFileInfo target(m_outputFile);
         m_clock.start();
-        m_pid = SpawnWithIo({"rx", "-b", "-q", target.fileName()}, m_rxSide.slave,
-                            m_fromRx.write, target.absolutePath());
+        m_pid = SpawnWithIo({"rx", "-b", "-q", target.fileName()}, m_rxSide.slave, m_fromRx.write,
+                            target.absolutePath());
         m_fromRx.CloseWrite();
     }
 

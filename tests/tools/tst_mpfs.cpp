@@ -1,3 +1,4 @@
+#include "support/TestFiles.h"
 #include <QtTest>
 
 #ifdef Q_OS_UNIX
@@ -31,19 +32,6 @@ ToolRun RunTool(const QStringList &args, const std::function<void()> &inChild = 
     return run;
 }
 
-void WriteFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-QByteArray ReadFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
 // A folder of page files and the --list lines they should give, in byte order of names.
 QStringList MakePages(const QString &folder)
 {
@@ -51,10 +39,10 @@ QStringList MakePages(const QString &folder)
     for (int i = 0; i < binary.size(); ++i)
         binary[i] = char(i * 31);
     QDir().mkpath(folder);
-    WriteFile(folder + "/index.htm", "<html>hi</html>");
-    WriteFile(folder + "/logo.gif", binary);
-    WriteFile(folder + "/.hidden", "h");
-    WriteFile(folder + "/empty.txt", {});
+    WriteTestFile(folder + "/index.htm", "<html>hi</html>");
+    WriteTestFile(folder + "/logo.gif", binary);
+    WriteTestFile(folder + "/.hidden", "h");
+    WriteTestFile(folder + "/empty.txt", {});
     return {".hidden\t1", "empty.txt\t0", "index.htm\t15", "logo.gif\t3000"};
 }
 
@@ -108,7 +96,7 @@ void TestMpfs::build_thenListAndUnpack_giveOriginals()
     const QStringList names = QDir(in).entryList(QDir::Files | QDir::Hidden);
     QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), names);
     for (const QString &name : names)
-        QCOMPARE(ReadFile(out + "/" + name), ReadFile(in + "/" + name));
+        QCOMPARE(ReadTestFile(out + "/" + name), ReadTestFile(in + "/" + name));
 }
 
 void TestMpfs::build_outputWithDoubleSlash_writesImage()
@@ -126,10 +114,11 @@ void TestMpfs::build_replacesOlderOutput()
     MakePages(in);
     const QString fresh = m_temp.filePath("replace/fresh.bin");
     const QString older = m_temp.filePath("replace/older.bin");
-    WriteFile(older, QByteArray(50000, 'o'));
+    QVERIFY(WriteTestFile(older, QByteArray(50000, 'o')));
     QCOMPARE(RunTool({in, fresh}).exitCode, 0);
     QCOMPARE(RunTool({in, older}).exitCode, 0);
-    QCOMPARE(ReadFile(older), ReadFile(fresh)); // no tail of the old file, same bytes every run
+    QCOMPARE(ReadTestFile(older),
+             ReadTestFile(fresh)); // no tail of the old file, same bytes every run
 }
 
 void TestMpfs::build_awkwardPaths_data()
@@ -151,8 +140,8 @@ void TestMpfs::build_awkwardPaths()
     const ToolRun run = RunTool({dir + "/in " + folder, image});
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     QCOMPARE(RunTool({"--unpack", image, dir + "/out " + folder}).exitCode, 0);
-    QCOMPARE(ReadFile(dir + "/out " + folder + "/logo.gif"),
-             ReadFile(dir + "/in " + folder + "/logo.gif"));
+    QCOMPARE(ReadTestFile(dir + "/out " + folder + "/logo.gif"),
+             ReadTestFile(dir + "/in " + folder + "/logo.gif"));
 }
 
 void TestMpfs::build_badInput_failsAndKeepsOlderOutput_data()
@@ -182,19 +171,19 @@ void TestMpfs::build_badInput_failsAndKeepsOlderOutput()
     else if (problem == "file")
         in += "/index.htm";
     else if (problem == "accent")
-        WriteFile(in + QString::fromUtf8("/caf\xc3\xa9.htm"), "x");
+        QVERIFY(WriteTestFile(in + QString::fromUtf8("/caf\xc3\xa9.htm"), "x"));
     else if (problem == "colon")
-        WriteFile(in + "/a:b.htm", "x");
+        QVERIFY(WriteTestFile(in + "/a:b.htm", "x"));
     else
         QVERIFY(QFile::link(dir + "/nothing-here", in + "/gone.htm"));
     const QString image = dir + "/WebPages.bin";
-    WriteFile(image, "older image");
+    QVERIFY(WriteTestFile(image, "older image"));
 
     const ToolRun run = RunTool({in, image});
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(Lines(run.err).size(), 1);
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
-    QCOMPARE(ReadFile(image), QByteArray("older image"));
+    QCOMPARE(ReadTestFile(image), QByteArray("older image"));
 }
 
 void TestMpfs::build_outputUnderAFile_fails()
@@ -213,7 +202,7 @@ void TestMpfs::build_writeFailsMidway_keepsOlderOutputWhole()
     const QString in = m_temp.filePath("midway/pages");
     MakePages(in);
     const QString image = m_temp.filePath("midway/WebPages.bin");
-    WriteFile(image, "older image");
+    QVERIFY(WriteTestFile(image, "older image"));
     const ToolRun run = RunTool({in, image}, [] {
         std::signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{1024, 1024};
@@ -221,7 +210,7 @@ void TestMpfs::build_writeFailsMidway_keepsOlderOutputWhole()
     });
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.err.contains("WebPages.bin"), qPrintable(run.err));
-    QCOMPARE(ReadFile(image), QByteArray("older image"));
+    QCOMPARE(ReadTestFile(image), QByteArray("older image"));
 #else
     QSKIP("needs a file size limit");
 #endif
@@ -231,8 +220,8 @@ void TestMpfs::build_subFolder_isSkippedWithNote()
 {
     const QString in = m_temp.filePath("sub/pages");
     QDir().mkpath(in + "/images");
-    WriteFile(in + "/images/inner.gif", "inner");
-    WriteFile(in + "/top.htm", "top");
+    QVERIFY(WriteTestFile(in + "/images/inner.gif", "inner"));
+    QVERIFY(WriteTestFile(in + "/top.htm", "top"));
     const QString image = m_temp.filePath("sub/WebPages.bin");
     const ToolRun run = RunTool({in, image});
     QCOMPARE(run.exitCode, 0);
@@ -269,9 +258,9 @@ void TestMpfs::list_brokenImage_fails()
     const QString image = dir + "/WebPages.bin";
     QCOMPARE(RunTool({dir + "/pages", image}).exitCode, 0);
     if (kind == "text")
-        WriteFile(image, "<html>not an image</html>");
+        QVERIFY(WriteTestFile(image, "<html>not an image</html>"));
     else if (kind == "truncated")
-        WriteFile(image, ReadFile(image).chopped(1));
+        QVERIFY(WriteTestFile(image, ReadTestFile(image).chopped(1)));
     else if (kind == "missing")
         QFile::remove(image);
     else
@@ -287,11 +276,11 @@ void TestMpfs::unpack_throughExistingLink_isRefused()
     const QString dir = m_temp.filePath("link");
     MakePages(dir + "/pages");
     QCOMPARE(RunTool({dir + "/pages", dir + "/WebPages.bin"}).exitCode, 0);
-    WriteFile(dir + "/precious.txt", "keep me");
+    QVERIFY(WriteTestFile(dir + "/precious.txt", "keep me"));
     QDir().mkpath(dir + "/out");
     QVERIFY(QFile::link(dir + "/precious.txt", dir + "/out/index.htm"));
     QCOMPARE(RunTool({"--unpack", dir + "/WebPages.bin", dir + "/out"}).exitCode, 1);
-    QCOMPARE(ReadFile(dir + "/precious.txt"), QByteArray("keep me"));
+    QCOMPARE(ReadTestFile(dir + "/precious.txt"), QByteArray("keep me"));
 }
 
 void TestMpfs::commandLine_data()

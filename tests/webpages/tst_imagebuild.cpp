@@ -1,3 +1,4 @@
+#include "support/TestFiles.h"
 #include "webpages/ImageBuild.h"
 
 #include <QtTest>
@@ -17,20 +18,6 @@ const char kStandInBuilder[] = "#!/bin/sh\n"
                                "  head -c \"$(cat \"$dir/size.txt\")\" /dev/zero > \"$2\"\n"
                                "fi\n"
                                "exit 3\n";
-
-bool WriteFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray ReadFile(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("<unreadable>");
-    return file.readAll();
-}
 
 bool MakeExecutable(const QString &path)
 {
@@ -103,7 +90,7 @@ void TestImageBuild::init()
     QVERIFY(QDir().mkpath(m_program));
     QVERIFY(QDir().mkpath(m_sources));
     const QString builder = m_program + "/MPFS.EXE";
-    QVERIFY(WriteFile(builder, kStandInBuilder));
+    QVERIFY(WriteTestFile(builder, kStandInBuilder));
     QVERIFY(MakeExecutable(builder));
 }
 
@@ -117,13 +104,13 @@ QString TestImageBuild::Page(const QString &relative, const QByteArray &content)
 {
     const QString path = m_sources + "/" + relative;
     QDir().mkpath(QFileInfo(path).absolutePath());
-    WriteFile(path, content);
+    WriteTestFile(path, content);
     return path;
 }
 
 void TestImageBuild::SetImageSize(int size)
 {
-    QVERIFY(WriteFile(m_program + "/size.txt", QByteArray::number(size)));
+    QVERIFY(WriteTestFile(m_program + "/size.txt", QByteArray::number(size)));
 }
 
 void TestImageBuild::copyAndBuild_folderWithBlanksAndQuotes_builderGetsExactArguments()
@@ -132,16 +119,16 @@ void TestImageBuild::copyAndBuild_folderWithBlanksAndQuotes_builderGetsExactArgu
     QStringList log;
     QVERIFY(CopyPagesToTempFolder(m_program, list, &log));
     QVERIFY(log.isEmpty());
-    QCOMPARE(ReadFile(m_program + "/TempWebPges/index.htm"), QByteArray("<html>"));
-    QCOMPARE(ReadFile(m_program + "/TempWebPges/stat.cgi"), QByteArray("s"));
+    QCOMPARE(ReadTestFile(m_program + "/TempWebPges/index.htm"), QByteArray("<html>"));
+    QCOMPARE(ReadTestFile(m_program + "/TempWebPges/stat.cgi"), QByteArray("s"));
 
     SetImageSize(500);
     ImageBuildResult result;
     QVERIFY(BuildImage(m_program, list, &result));
     QCOMPARE(result.imageFileSize, qint64(500));
-    QCOMPARE(QString::fromLocal8Bit(ReadFile(m_program + "/args.txt")),
+    QCOMPARE(QString::fromLocal8Bit(ReadTestFile(m_program + "/args.txt")),
              m_program + "/TempWebPges\n" + m_program + "//WebPages.bin\n");
-    QCOMPARE(ReadFile(m_program + "/listing.txt"), QByteArray("index.htm\nstat.cgi\n"));
+    QCOMPARE(ReadTestFile(m_program + "/listing.txt"), QByteArray("index.htm\nstat.cgi\n"));
     QCOMPARE(QFileInfo(m_program + "/WebPages.bin").size(), qint64(500));
 }
 
@@ -183,7 +170,7 @@ void TestImageBuild::copy_sameNameInTwoFolders_laterEntryWins()
         ListOf({Page("two/index.htm", "second"), Page("one/index.htm", "first")});
     QStringList log;
     QVERIFY(CopyPagesToTempFolder(m_program, list, &log));
-    QCOMPARE(ReadFile(m_program + "/TempWebPges/index.htm"), QByteArray("second"));
+    QCOMPARE(ReadTestFile(m_program + "/TempWebPges/index.htm"), QByteArray("second"));
     QCOMPARE(QDir(m_program + "/TempWebPges").entryList(QDir::Files | QDir::Hidden),
              QStringList{"index.htm"});
 }
@@ -191,48 +178,48 @@ void TestImageBuild::copy_sameNameInTwoFolders_laterEntryWins()
 void TestImageBuild::copy_existingCopy_isReplaced()
 {
     QVERIFY(QDir().mkpath(m_program + "/TempWebPges"));
-    QVERIFY(WriteFile(m_program + "/TempWebPges/a.htm", "stale and longer"));
+    QVERIFY(WriteTestFile(m_program + "/TempWebPges/a.htm", "stale and longer"));
     QStringList log;
     QVERIFY(CopyPagesToTempFolder(m_program, ListOf({Page("a.htm", "fresh")}), &log));
-    QCOMPARE(ReadFile(m_program + "/TempWebPges/a.htm"), QByteArray("fresh"));
+    QCOMPARE(ReadTestFile(m_program + "/TempWebPges/a.htm"), QByteArray("fresh"));
 }
 
 void TestImageBuild::copy_entryThatIsItsOwnCopy_keepsItsContent()
 {
     QVERIFY(QDir().mkpath(m_program + "/TempWebPges"));
     const QString inside = m_program + "/TempWebPges/keep.htm";
-    QVERIFY(WriteFile(inside, "precious"));
+    QVERIFY(WriteTestFile(inside, "precious"));
     QStringList log;
     QVERIFY(CopyPagesToTempFolder(m_program, ListOf({inside}), &log));
-    QCOMPARE(ReadFile(inside), QByteArray("precious"));
+    QCOMPARE(ReadTestFile(inside), QByteArray("precious"));
 }
 
 void TestImageBuild::copy_tempFolderBlocked_logsAndCleansNothing()
 {
-    QVERIFY(WriteFile(m_program + "/TempWebPges", "a file where the folder should be"));
-    QVERIFY(WriteFile(m_program + "/WebPages.bin", "old image"));
+    QVERIFY(WriteTestFile(m_program + "/TempWebPges", "a file where the folder should be"));
+    QVERIFY(WriteTestFile(m_program + "/WebPages.bin", "old image"));
     QStringList log;
     QVERIFY(!CopyPagesToTempFolder(m_program, ListOf({Page("a.htm", "a")}), &log));
     QCOMPARE(log, QStringList{"Unable to create Temp Folder"});
-    QCOMPARE(ReadFile(m_program + "/WebPages.bin"), QByteArray("old image"));
+    QCOMPARE(ReadTestFile(m_program + "/WebPages.bin"), QByteArray("old image"));
 }
 
 void TestImageBuild::copyAndClean_leftoverFileInTempFolder_stays()
 {
     QVERIFY(QDir().mkpath(m_program + "/TempWebPges"));
-    QVERIFY(WriteFile(m_program + "/TempWebPges/old.htm", "left over"));
+    QVERIFY(WriteTestFile(m_program + "/TempWebPges/old.htm", "left over"));
     const PageFileList list = ListOf({Page("new.htm", "n")});
     QStringList log;
     QVERIFY(CopyPagesToTempFolder(m_program, list, &log));
     SetImageSize(10);
     ImageBuildResult result;
     QVERIFY(BuildImage(m_program, list, &result));
-    QCOMPARE(ReadFile(m_program + "/listing.txt"), QByteArray("new.htm\nold.htm\n"));
+    QCOMPARE(ReadTestFile(m_program + "/listing.txt"), QByteArray("new.htm\nold.htm\n"));
 
     DeleteBuildFiles(m_program, list);
     QVERIFY(!QFile::exists(m_program + "/TempWebPges/new.htm"));
     QVERIFY(!QFile::exists(m_program + "/WebPages.bin"));
-    QCOMPARE(ReadFile(m_program + "/TempWebPges/old.htm"), QByteArray("left over"));
+    QCOMPARE(ReadTestFile(m_program + "/TempWebPges/old.htm"), QByteArray("left over"));
 }
 
 void TestImageBuild::clean_onlyCopiesOfListedEntriesAndImage()
@@ -240,7 +227,7 @@ void TestImageBuild::clean_onlyCopiesOfListedEntriesAndImage()
     PageFileList list = ListOf({Page("a.htm", "a"), Page("b.htm", "b")});
     QStringList log;
     QVERIFY(CopyPagesToTempFolder(m_program, list, &log));
-    QVERIFY(WriteFile(m_program + "/WebPages.bin", "image"));
+    QVERIFY(WriteTestFile(m_program + "/WebPages.bin", "image"));
     list.RemoveAt(1); // b.htm left the list after its copy was made
 
     DeleteBuildFiles(m_program, list);
@@ -287,7 +274,7 @@ void TestImageBuild::build_builderMissing_reportsPathNotFoundAndCleansUp()
 void TestImageBuild::build_builderNotAnExecutable_reportsExecFormat()
 {
     const QString builder = m_program + "/MPFS.EXE";
-    QVERIFY(WriteFile(builder, QByteArray("\x13\x37\xC0\xDE\x00\x42\x99\x07garbage", 16)));
+    QVERIFY(WriteTestFile(builder, QByteArray("\x13\x37\xC0\xDE\x00\x42\x99\x07garbage", 16)));
     QVERIFY(MakeExecutable(builder));
 
     ImageBuildResult result;
@@ -343,7 +330,7 @@ void TestImageBuild::build_imageSizeLimit()
 void TestImageBuild::build_noImageWritten_passesWithUnknownSize()
 {
     // An image from an earlier build is not taken for this build's.
-    QVERIFY(WriteFile(m_program + "/WebPages.bin", "old image"));
+    QVERIFY(WriteTestFile(m_program + "/WebPages.bin", "old image"));
     ImageBuildResult result;
     QVERIFY(BuildImage(m_program, PageFileList(), &result));
     QCOMPARE(result.imageFileSize, qint64(-1));
@@ -354,9 +341,9 @@ void TestImageBuild::build_noImageWritten_passesWithUnknownSize()
 void TestImageBuild::build_builderNeverEnds_isKilledAndFails()
 {
     const QString builder = m_program + "/MPFS.EXE";
-    QVERIFY(WriteFile(builder, "#!/bin/sh\nsleep 30 &\nwait\n"));
+    QVERIFY(WriteTestFile(builder, "#!/bin/sh\nsleep 30 &\nwait\n"));
     QVERIFY(MakeExecutable(builder));
-    QVERIFY(WriteFile(m_program + "/WebPages.bin", "partial"));
+    QVERIFY(WriteTestFile(m_program + "/WebPages.bin", "partial"));
 
     ImageBuildResult result;
     QVERIFY(!BuildImage(m_program, PageFileList(), &result, 300));

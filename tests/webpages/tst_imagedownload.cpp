@@ -214,7 +214,8 @@ private slots:
         for (int i = 0; i < 5; ++i)
             port->Feed("Error\r\n");
         QCOMPARE(port->writes, QList<QByteArray>(5, "sv\r\n"));
-        QCOMPARE(host->events, (QStringList{"box:TOLVEX not found\rError 1", "log:TOLVEX not found"}));
+        QCOMPARE(host->events,
+                 (QStringList{"box:TOLVEX not found\rError 1", "log:TOLVEX not found"}));
         QVERIFY(!openWhileBoxShown);
         QCOMPARE(download->DownloadStep(), 0);
         QCOMPARE(engine->ExchangeState(), 0);

@@ -1,23 +1,9 @@
+#include "support/TestFiles.h"
 #include "webpages/PageFileList.h"
 
 #include <QtTest>
 
 namespace {
-
-void WriteBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), qint64(bytes.size()));
-}
-
-QByteArray ReadBytes(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("<unreadable>");
-    return file.readAll();
-}
 
 PageFileList ListOf(const QStringList &entries)
 {
@@ -129,7 +115,7 @@ void TestPageFileList::load_reversedWithCaseDuplicate_givesSortedUniqueAndSavesS
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString in = dir.filePath("in.txt");
-    WriteBytes(in, "/w/d.htm\r\n/w/C.htm\r\n/w/b.htm\r\n/w/c.HTM\r\n/w/a.htm\r\n");
+    QVERIFY(WriteTestFile(in, "/w/d.htm\r\n/w/C.htm\r\n/w/b.htm\r\n/w/c.HTM\r\n/w/a.htm\r\n"));
 
     PageFileList list;
     QString error;
@@ -138,7 +124,7 @@ void TestPageFileList::load_reversedWithCaseDuplicate_givesSortedUniqueAndSavesS
 
     const QString out = dir.filePath("out.txt");
     QVERIFY(SavePageList(out, list, &error));
-    QCOMPARE(ReadBytes(out), QByteArray("/w/a.htm\r\n/w/b.htm\r\n/w/C.htm\r\n/w/d.htm\r\n"));
+    QCOMPARE(ReadTestFile(out), QByteArray("/w/a.htm\r\n/w/b.htm\r\n/w/C.htm\r\n/w/d.htm\r\n"));
 }
 
 void TestPageFileList::load_lines_data()
@@ -168,7 +154,7 @@ void TestPageFileList::load_lines()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = dir.filePath("list.txt");
-    WriteBytes(path, bytes);
+    QVERIFY(WriteTestFile(path, bytes));
 
     PageFileList list;
     QString error;
@@ -181,7 +167,7 @@ void TestPageFileList::load_replacesPreviousEntries()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = dir.filePath("list.txt");
-    WriteBytes(path, "/new/x.htm\r\n");
+    QVERIFY(WriteTestFile(path, "/new/x.htm\r\n"));
 
     PageFileList list = ListOf({"/old/a.htm", "/old/b.htm"});
     QString error;
@@ -218,7 +204,8 @@ void TestPageFileList::saveAndLoad_nonAsciiNames_roundTrip()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = dir.filePath("list.txt");
-    const QStringList names{QStringLiteral("/w/\u00dcbersicht.htm"), QStringLiteral("/w/\u65e5\u672c.cgi"),
+    const QStringList names{QStringLiteral("/w/\u00dcbersicht.htm"),
+                            QStringLiteral("/w/\u65e5\u672c.cgi"),
                             QStringLiteral("/w/caf\u00e9 \"menu\".htm")};
     QString error;
     QVERIFY(SavePageList(path, ListOf(names), &error));
@@ -263,7 +250,7 @@ void TestPageFileList::tenThousandEntries_loadSortedAndRemoveAll()
         bytes += "/pages/f" + QByteArray::number(i).rightJustified(5, '0') + ".htm\r\n";
     bytes += "/PAGES/F00042.HTM\r\n";
     const QString path = dir.filePath("big.txt");
-    WriteBytes(path, bytes);
+    QVERIFY(WriteTestFile(path, bytes));
 
     PageFileList list;
     QString error;

@@ -24,20 +24,20 @@ void WakeTimer::startAt(qint64 dueNs)
 {
     if (m_fd < 0)
         return;
-    itimerspec spec{};
+    itimerspec setting{};
     // Zero would disarm the timer; a time in the past fires at once.
     const qint64 when = dueNs > 0 ? dueNs : 1;
-    spec.it_value.tv_sec = time_t(when / 1000000000);
-    spec.it_value.tv_nsec = long(when % 1000000000);
-    ::timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &spec, nullptr);
+    setting.it_value.tv_sec = time_t(when / 1000000000);
+    setting.it_value.tv_nsec = long(when % 1000000000);
+    ::timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &setting, nullptr);
 }
 
 void WakeTimer::stop()
 {
     if (m_fd < 0)
         return;
-    itimerspec spec{};
-    ::timerfd_settime(m_fd, 0, &spec, nullptr);
+    itimerspec setting{};
+    ::timerfd_settime(m_fd, 0, &setting, nullptr);
 }
 
 void WakeTimer::onReadable()

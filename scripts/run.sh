@@ -27,7 +27,7 @@ fi
 build/bin/tolvex-sim --link "$demo/unit" --wire-delay --unpack-to "$demo/received" \
     >"$demo/unit.log" 2>&1 </dev/null &
 sim=$!
-trap 'kill $sim 2>/dev/null || true' EXIT
+trap 'kill $sim 2>/dev/null || true' EXIT INT TERM HUP
 for _ in $(seq 50); do [ -e "$demo/unit" ] && break; sleep 0.1; done
 
 echo "Simulated unit on $(readlink "$demo/unit") (COM1); its log: $demo/unit.log"

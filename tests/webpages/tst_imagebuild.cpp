@@ -1,3 +1,4 @@
+#include "support/PageLists.h"
 #include "support/TestFiles.h"
 #include "webpages/ImageBuild.h"
 
@@ -23,14 +24,6 @@ bool MakeExecutable(const QString &path)
 {
     return QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner |
                                            QFileDevice::ReadOwner);
-}
-
-PageFileList ListOf(const QStringList &entries)
-{
-    PageFileList list;
-    for (const QString &entry : entries)
-        list.Add(entry);
-    return list;
 }
 
 } // namespace

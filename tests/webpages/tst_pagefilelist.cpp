@@ -1,19 +1,8 @@
+#include "support/PageLists.h"
 #include "support/TestFiles.h"
 #include "webpages/PageFileList.h"
 
 #include <QtTest>
-
-namespace {
-
-PageFileList ListOf(const QStringList &entries)
-{
-    PageFileList list;
-    for (const QString &entry : entries)
-        list.Add(entry);
-    return list;
-}
-
-} // namespace
 
 class TestPageFileList : public QObject
 {

@@ -1,5 +1,7 @@
 #include "MainUnit.h"
 
+#include "TolvexVersion.h"
+
 #include "exchanges/MacNumber.h"
 #include "link/PortNames.h"
 #include "link/QtSerialPortIo.h"
@@ -142,7 +144,7 @@ void TMainForm::ConnectHandlers()
 void TMainForm::FormCreate(const StartOptions &options)
 {
     m_ui.MainPageControl->setCurrentIndex(MainFormUi::GeneralPage);
-    setWindowTitle(QStringLiteral("Tolvex Interface Version ") + QStringLiteral("1.05"));
+    setWindowTitle(QStringLiteral("Tolvex Interface Version ") + QStringLiteral(TOLVEX_VERSION));
     m_programFolder = ProgramFolderFromPath(options.programPath);
     m_ui.FileListStringGrid->item(0, 0)->setText(QStringLiteral("Name"));
     m_ui.FileListStringGrid->item(0, 1)->setText(QStringLiteral("Location"));

@@ -160,7 +160,7 @@ void HandOverLatency()
         std::printf("hand-over: no samples\n");
         return;
     }
-    const auto at = [&](double q) { return microseconds.at(int(q * (microseconds.size() - 1))); };
+    const auto at = [&](double q) { return microseconds.at(int(q * double(microseconds.size() - 1))); };
     std::printf("hand-over, last byte written to exchange handler, %d replies: median %.1f us, "
                 "90%% %.1f us, max %.1f us (goal: median < 200 us)\n",
                 int(microseconds.size()), at(0.5), at(0.9), microseconds.last());

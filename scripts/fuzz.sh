@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
-CC=clang CXX=clang++ BUILD_TYPE=Debug ./scripts/build.sh build-fuzz -DTOLVEX_FUZZ=ON
+CC=clang CXX=clang++ BUILD_TYPE=Debug ./scripts/build.sh build-fuzz -DTOLVEX_FUZZ=ON -DTOLVEX_WERROR=OFF
 export ASAN_OPTIONS=detect_leaks=0
 mkdir -p build-fuzz/artifacts
 for target in build-fuzz/bin/fuzz_*; do

@@ -22,7 +22,7 @@ bool SimUnit::start(const QStringList &arguments, int timeoutMs)
     m_error.clear();
 
     QStringList args = arguments;
-    const int linkIndex = args.indexOf(QStringLiteral("--link"));
+    const qsizetype linkIndex = args.indexOf(QStringLiteral("--link"));
     if (linkIndex >= 0 && linkIndex + 1 < args.size()) {
         m_linkPath = args[linkIndex + 1];
     } else {
@@ -96,7 +96,7 @@ bool SimUnit::waitForEvent(const QString &prefix, int timeoutMs)
 
 void SimUnit::skipEvents()
 {
-    m_cursor = m_events.size();
+    m_cursor = int(m_events.size());
 }
 
 QList<QByteArray> SimUnit::receivedLines() const
@@ -139,7 +139,7 @@ void SimUnit::readEvents()
     if (!m_process)
         return;
     m_partial += m_process->readAllStandardOutput();
-    for (int end = m_partial.indexOf('\n'); end >= 0; end = m_partial.indexOf('\n')) {
+    for (qsizetype end = m_partial.indexOf('\n'); end >= 0; end = m_partial.indexOf('\n')) {
         const QString event = QString::fromLatin1(m_partial.left(end));
         m_partial.remove(0, end + 1);
         m_events << event;

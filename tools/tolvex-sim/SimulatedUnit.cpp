@@ -64,7 +64,7 @@ void SimulatedUnit::runCommand(const QByteArray &line)
     const QByteArray command = line.trimmed();
     if (command.isEmpty())
         return;
-    const int space = command.indexOf(' ');
+    const qsizetype space = command.indexOf(' ');
     const QString name = QString::fromLatin1(space < 0 ? command : command.left(space)).toLower();
     const QString value =
         space < 0 ? QString() : QString::fromLatin1(command.mid(space + 1)).trimmed();

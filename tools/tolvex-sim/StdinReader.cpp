@@ -32,7 +32,7 @@ void StdinReader::readAvailable()
         return;
     }
     m_buffer.append(chunk, static_cast<int>(n));
-    for (int end = m_buffer.indexOf('\n'); end >= 0; end = m_buffer.indexOf('\n')) {
+    for (qsizetype end = m_buffer.indexOf('\n'); end >= 0; end = m_buffer.indexOf('\n')) {
         const QByteArray line = m_buffer.left(end);
         m_buffer.remove(0, end + 1);
         emit lineRead(line);

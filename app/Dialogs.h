@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/ExchangeHost.h"
+#include "link/ExchangeLog.h"
 
 #include <QString>
 #include <QStringList>

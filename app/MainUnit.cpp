@@ -56,12 +56,14 @@ QString StartOptions::DefaultMacCounterPath()
 TMainForm::TMainForm(const StartOptions &options, Dialogs &dialogs, std::unique_ptr<PortIo> port,
                      QWidget *parent)
     : QWidget(parent), m_dialogs(dialogs),
-      m_port(port ? std::move(port) : std::make_unique<QtSerialPortIo>()), m_engine(*m_port, *this),
-      m_read(m_engine, *this), m_write(m_engine, *this), m_macAssignment(m_engine, *this),
-      m_download(m_engine, *this), m_macCounterPath(options.macCounterPath)
+      m_port(port ? std::move(port) : std::make_unique<QtSerialPortIo>()),
+      m_engine(*m_port, *this, *this), m_read(*this), m_write(*this), m_macAssignment(*this),
+      m_download(*this), m_macCounterPath(options.macCounterPath)
 {
     m_ui.SetupUi(this);
     ConnectHandlers();
+    connect(&m_engine, &ExchangeEngine::RunningChanged, this, &TMainForm::UpdateExchangeButtons);
+    connect(&m_builder, &ImageBuilder::Finished, this, &TMainForm::OnImageBuilt);
     FormCreate(options);
     if (options.runTimer) {
         m_timer1.setInterval(100);
@@ -72,7 +74,8 @@ TMainForm::TMainForm(const StartOptions &options, Dialogs &dialogs, std::unique_
 
 TMainForm::~TMainForm()
 {
-    m_engine.CloseSerialPort();
+    // Whatever still runs ends here: a download tells the unit its transfer is over.
+    m_engine.Cancel();
 }
 
 QString TMainForm::ProgramFolderFromPath(const QString &programPath)
@@ -148,10 +151,6 @@ void TMainForm::FormCreate(const StartOptions &options)
     m_programFolder = ProgramFolderFromPath(options.programPath);
     m_ui.FileListStringGrid->item(0, 0)->setText(QStringLiteral("Name"));
     m_ui.FileListStringGrid->item(0, 1)->setText(QStringLiteral("Location"));
-    m_engine.SetExchangeState(ExchangeEngine::StateNone);
-    m_engine.SetBlockMode(false);
-    m_engine.SetReplyTimeout(0);
-    m_engine.SetVersionPending(false);
     LoadDefaultFiles();
     m_pageListChanged = false;
     DecideMacAssignmentMode();
@@ -222,12 +221,33 @@ bool TMainForm::LoadSettingsFile(const QString &path)
 
 void TMainForm::ReadButtonClick()
 {
-    m_read.ReadButtonClick();
+    if (Busy())
+        return;
+    m_engine.Start(m_read);
 }
 
 void TMainForm::WriteButtonClick()
 {
-    m_write.WriteButtonClick();
+    if (Busy())
+        return;
+    const QStringList failures = WriteExchange::Validate(ReadSettings());
+    for (const QString &line : failures)
+        AppendLog(line);
+    if (!failures.isEmpty()) {
+        ShowMessage(MessageKind::Error, QStringLiteral("There are errors"));
+        return;
+    }
+    AppendLog(QStringLiteral("Data Checked - OK"));
+    m_write.SetSendAllLines(m_macAssignmentMode);
+    m_engine.Start(m_write);
+}
+
+void TMainForm::UpdateExchangeButtons()
+{
+    const bool idle = !Busy();
+    for (QPushButton *button :
+         {m_ui.ReadButton, m_ui.WriteButton, m_ui.SendNewMACButton, m_ui.DownloadButton})
+        button->setEnabled(idle);
 }
 
 void TMainForm::SaveButtonClick()
@@ -293,7 +313,15 @@ void TMainForm::SerialTimeddxfCheckBoxClick()
 
 void TMainForm::SendNewMACButtonClick()
 {
-    m_macAssignment.SendNewMACButtonClick(m_ui.NewMAC1Edit->text(), m_ui.NewMAC2Edit->text());
+    if (Busy())
+        return;
+    int number = 0;
+    if (!MacNumberFromBoxes(m_ui.NewMAC1Edit->text(), m_ui.NewMAC2Edit->text(), &number)) {
+        ShowMessage(MessageKind::Warning, QStringLiteral("MAC Error"));
+        return;
+    }
+    m_macAssignment.SetNumber(number);
+    m_engine.Start(m_macAssignment);
 }
 
 // ---- web pages ----
@@ -352,8 +380,7 @@ bool TMainForm::AskToSavePageList()
     case Dialogs::Answer::Cancel:
         return false;
     case Dialogs::Answer::Yes:
-        SavePageListButtonClick();
-        return true;
+        return SavePageList();
     case Dialogs::Answer::No:
         return true;
     }
@@ -378,39 +405,64 @@ void TMainForm::LoadPageListButtonClick()
 
 void TMainForm::SavePageListButtonClick()
 {
+    SavePageList();
+}
+
+bool TMainForm::SavePageList()
+{
     const QString path = m_dialogs.SaveFileName(QString());
     if (path.isEmpty())
-        return;
+        return false;
     QString error;
-    if (!SavePageList(path, m_pageFileList, &error))
+    if (!::SavePageList(path, m_pageFileList, &error)) {
         m_dialogs.Message(MessageKind::Error, error);
+        return false;
+    }
+    return true;
 }
 
 void TMainForm::DownloadButtonClick()
 {
+    if (Busy())
+        return;
     QStringList logLines;
-    const bool copied = CopyPagesToTempFolder(m_programFolder, m_pageFileList, &logLines);
+    const bool copied = CopyPagesToTempFolder(WorkFolder(), m_pageFileList, &logLines);
     for (const QString &line : logLines)
         AppendLog(line);
     if (!copied) {
         m_dialogs.Message(MessageKind::Error, QStringLiteral("Error Copying Files"));
         return;
     }
-    ImageBuildResult result;
-    if (!BuildImage(m_programFolder, m_pageFileList, &result)) {
+    // The builder runs in its own process; the window stays usable and repaints meanwhile.
+    m_builder.Start(BuilderProgramPath(m_programFolder), WorkFolder(), m_pageFileList);
+    UpdateExchangeButtons();
+}
+
+void TMainForm::OnImageBuilt(const ImageBuildResult &result)
+{
+    UpdateExchangeButtons();
+    if (!result.ok) {
         m_dialogs.Message(MessageKind::Error, result.boxText);
         AppendLog(result.logLine);
         return;
     }
-    m_imageFileSize = int(result.imageFileSize);
-    m_download.StartDownload();
+    QByteArray image;
+    QString logLine;
+    if (!LoadImageFile(BuilderOutputPath(WorkFolder()), &image, &logLine)) {
+        DeleteBuildFiles();
+        m_dialogs.Message(MessageKind::Error, QStringLiteral("Cannot open file\nError 3"));
+        AppendLog(logLine);
+        return;
+    }
+    m_download.SetImage(image);
+    m_engine.Start(m_download);
 }
 
 // ---- tick and closing ----
 
 void TMainForm::Timer1Timer()
 {
-    m_engine.Timer1Timer();
+    m_engine.Tick();
     if (m_ui.SerialPortCSpinEdit->text() != m_shownPortText)
         UpdatePortDeviceLabel();
 }
@@ -447,7 +499,8 @@ bool TMainForm::FormCloseQuery()
 void TMainForm::closeEvent(QCloseEvent *event)
 {
     if (FormCloseQuery()) {
-        m_engine.CloseSerialPort();
+        m_engine.Cancel();
+        m_builder.Cancel();
         event->accept();
     } else {
         event->ignore();
@@ -460,7 +513,7 @@ QStringList TMainForm::LogLines() const
     return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
 }
 
-// ---- ExchangeHost ----
+// ---- what the exchanges see of the window ----
 
 void TMainForm::AppendLog(const QString &line)
 {
@@ -552,6 +605,7 @@ SettingsSnapshot TMainForm::ReadSettings()
     s.serialTimed = m_ui.SerialTimeddxfCheckBox->Checked();
     s.serialCrlf = m_ui.SerialCRLFdxfCheckBox->Checked();
     s.enableWatchdog = m_ui.EnableWatchdogdxfCheckBox->Checked();
+    s.macAddress = m_ui.MACAddressEdit->text();
     return s;
 }
 
@@ -581,8 +635,14 @@ void TMainForm::ApplySettingsUpdate(const SettingsUpdate &update)
         break;
     case SettingsUpdate::Kind::Address: {
         const std::array<QLineEdit *, 4> edits = AddressEdits(update.group);
-        for (size_t k = 0; k < 4; ++k)
-            edits[k]->setText(QString::number(update.dotted[k]));
+        for (size_t k = 0; k < 4; ++k) {
+            // The box shows the whole number the unit holds, even past the length an operator
+            // may type; otherwise the next write would send a cut value.
+            const QString text = QString::number(update.dotted[k]);
+            if (text.size() > edits[k]->maxLength())
+                edits[k]->setMaxLength(int(text.size()));
+            edits[k]->setText(text);
+        }
         break;
     }
     }
@@ -594,17 +654,19 @@ void TMainForm::SetProgressVisible(bool visible)
     m_ui.WebPagedxfProgressBar->setVisible(visible);
 }
 
-void TMainForm::SetProgressPosition(int percent)
+void TMainForm::SetProgress(int percent, qint64 bytesSent, qint64 total)
 {
+    (void)bytesSent;
+    (void)total;
     m_ui.WebPagedxfProgressBar->SetPosition(percent);
+}
+
+void TMainForm::DownloadEnded()
+{
+    DeleteBuildFiles();
 }
 
 void TMainForm::DeleteBuildFiles()
 {
-    ::DeleteBuildFiles(m_programFolder, m_pageFileList);
-}
-
-QString TMainForm::ImageFilePath()
-{
-    return BuilderOutputPath(m_programFolder);
+    ::DeleteBuildFiles(WorkFolder(), m_pageFileList);
 }

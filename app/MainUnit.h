@@ -4,8 +4,10 @@
 #include "MainFormUi.h"
 #include "exchanges/MacAssignment.h"
 #include "exchanges/ReadExchange.h"
+#include "exchanges/SettingsStore.h"
 #include "exchanges/WriteExchange.h"
 #include "link/ExchangeEngine.h"
+#include "webpages/ImageBuild.h"
 #include "webpages/ImageDownload.h"
 #include "webpages/PageFileList.h"
 
@@ -31,10 +33,15 @@ struct StartOptions
     static QString DefaultMacCounterPath();
 };
 
-// The one window: it holds every control (and so every setting of the unit), the log and,
-// through the engine, the state of the exchanges. The protocol code sees it only as an
-// ExchangeHost; questions and file choices go through Dialogs.
-class TMainForm : public QWidget, public ExchangeHost
+// The one window: it holds every control (and so every setting of the unit) and the log. The
+// protocol code sees it only through the small interfaces it implements (log and boxes, the
+// chosen port, the settings, the download's progress); questions and file choices go through
+// Dialogs. While an exchange or an image build runs, the four exchange buttons are disabled.
+class TMainForm : public QWidget,
+                  public ExchangeLog,
+                  public PortChoice,
+                  public SettingsStore,
+                  public DownloadView
 {
     Q_OBJECT
 public:
@@ -77,26 +84,35 @@ public:
     MainFormUi &Ui() { return m_ui; }
     ExchangeEngine &Engine() { return m_engine; }
     ImageDownload &Download() { return m_download; }
+    WriteExchange &Write() { return m_write; }
+    ImageBuilder &Builder() { return m_builder; }
+    // An exchange runs or an image is being built.
+    bool Busy() const { return m_engine.Running() || m_builder.Running(); }
     const PageFileList &PageFiles() const { return m_pageFileList; }
     bool PageListChanged() const { return m_pageListChanged; }
     bool MacAssignmentModeOn() const { return m_macAssignmentMode; }
     QString ProgramFolder() const { return m_programFolder; }
 
-    // ExchangeHost
+    // ExchangeLog
     void AppendLog(const QString &line) override;
     void ShowMessage(MessageKind kind, const QString &text) override;
     void ShowPortError(const QString &text) override;
     QString DateTimeText() override;
+    // PortChoice
     int PortNumber() override;
     QString PortDevice(int number) override;
+    // SettingsStore
     SettingsSnapshot ReadSettings() override;
     void ApplySettingsUpdate(const SettingsUpdate &update) override;
-    bool MacAssignmentMode() override { return m_macAssignmentMode; }
+    // DownloadView
     void SetProgressVisible(bool visible) override;
-    void SetProgressPosition(int percent) override;
-    void DeleteBuildFiles() override;
-    QString ImageFilePath() override;
-    int ImageFileSize() override { return m_imageFileSize; }
+    void SetProgress(int percent, qint64 bytesSent, qint64 total) override;
+    void DownloadEnded() override;
+
+    // Deletes the page copies and the image made for a download.
+    void DeleteBuildFiles();
+    // Where the page copies and the image are made.
+    QString WorkFolder() const { return m_programFolder; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -107,8 +123,13 @@ private:
     void LoadDefaultFiles();
     void DecideMacAssignmentMode();
     void RefreshFileListGrid();
-    // Asks to save a changed page list; false when the operator cancelled.
+    // Asks to save a changed page list; false when the operator cancelled or the save failed,
+    // so the list is never lost.
     bool AskToSavePageList();
+    // Saves the page list where the operator chooses; false when cancelled or failed.
+    bool SavePageList();
+    void OnImageBuilt(const ImageBuildResult &result);
+    void UpdateExchangeButtons();
     void UpdatePortDeviceLabel();
     TCSpinEdit *SpinFor(SpinId id) const;
     std::array<QLineEdit *, 4> AddressEdits(AddressGroup group) const;
@@ -122,6 +143,7 @@ private:
     WriteExchange m_write;
     MacAssignment m_macAssignment;
     ImageDownload m_download;
+    ImageBuilder m_builder;
     QTimer m_timer1;
 
     QString m_programFolder;
@@ -129,6 +151,5 @@ private:
     PageFileList m_pageFileList;
     bool m_pageListChanged = false;
     bool m_macAssignmentMode = false;
-    int m_imageFileSize = 0;
     QString m_shownPortText;
 };

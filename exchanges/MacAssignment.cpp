@@ -1,26 +1,43 @@
 #include "MacAssignment.h"
 
 #include "MacNumber.h"
+#include "settings/SettingsLines.h"
 
-MacAssignment::MacAssignment(ExchangeEngine &engine, ExchangeHost &host)
-    : m_engine(engine), m_host(host)
+void MacAssignment::FillQueue(CommandQueue &queue)
 {
+    queue.Clear();
+    queue.Add(MacAssignmentLine(m_number));
+    queue.Add(QStringLiteral("zc\r\n"));
 }
 
-void MacAssignment::SendNewMACButtonClick(const QString &newMac1, const QString &newMac2)
+void MacAssignment::Begin(ExchangeLink &link)
 {
-    m_engine.Queue().Clear();
-    int number = 0;
-    if (!MacNumberFromBoxes(newMac1, newMac2, &number)) {
-        m_host.ShowMessage(MessageKind::Warning, QStringLiteral("MAC Error"));
-        return;
+    m_numberSent = false;
+    CommandExchange::Begin(link);
+    // The first line out is the "ma" line (the sorted queue puts it before "zc").
+    m_numberSent = true;
+}
+
+void MacAssignment::HandleAnswer(ExchangeLink &, const QByteArray &, const QByteArray &answer)
+{
+    m_settings.ApplySettingsUpdate(ParseSettingsLine(answer));
+}
+
+ExchangeResult MacAssignment::Conclude(ExchangeLink &link)
+{
+    ExchangeResult result;
+    result.refusedLines = RefusedLines();
+    if (!RefusedLines().isEmpty()) {
+        result.outcome = ExchangeResult::Outcome::Failed;
+        result.error = ExchangeError::WriteMismatch;
+        result.boxKind = MessageKind::Error;
+        result.boxText = QStringLiteral("TOLVEX refused the MAC address\rError 6");
+        result.logLine = QStringLiteral("MAC Address Refused - Fail ") + link.DateTimeText();
+        return result;
     }
-    m_engine.Queue().Add(QStringLiteral("ma%1\r\n").arg(number));
-    m_engine.Queue().Add(QStringLiteral("zc\r\n"));
-    m_engine.SetExchangeState(ExchangeEngine::StateRead);
-    // Lines, not single bytes, answer this exchange, even when it took over a download.
-    m_engine.SetBlockMode(false);
-    if (!m_engine.PortOpen() && !m_engine.OpenSerialPort())
-        return;
-    m_engine.SendNextCommand();
+    result.logBeforeBox = true;
+    result.boxKind = MessageKind::Warning;
+    result.boxText = QStringLiteral("Data read OK");
+    result.logLine = QStringLiteral("Data Read - OK ") + link.DateTimeText();
+    return result;
 }

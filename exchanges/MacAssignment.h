@@ -1,17 +1,36 @@
 #pragma once
 
-#include "link/ExchangeEngine.h"
+#include "CommandExchange.h"
+#include "SettingsStore.h"
 
-// "Send New MAC": sends the four hexadecimal digits of the two boxes as one "ma" line, then
-// the closing line. The answers run through the read exchange, which shows the unit's MAC.
-class MacAssignment
+// "Send New MAC": one "ma" line with the number, then "zc"; the unit's "MA" answer shows its
+// new address. No version query. A retry after a time-out sends the "ma" line again; a refused
+// line makes the assignment fail.
+class MacAssignment : public CommandExchange
 {
 public:
-    MacAssignment(ExchangeEngine &engine, ExchangeHost &host);
+    explicit MacAssignment(SettingsStore &settings) : m_settings(settings) {}
 
-    void SendNewMACButtonClick(const QString &newMac1, const QString &newMac2);
+    QString Name() const override { return QStringLiteral("MAC assignment"); }
+
+    // The number (0 to 65535) the next run sends.
+    void SetNumber(int number) { m_number = number; }
+    int Number() const { return m_number; }
+    // Whether this run's "ma" line went to the port at least once: the number counts as given.
+    bool NumberSent() const { return m_numberSent; }
+
+protected:
+    void FillQueue(CommandQueue &queue) override;
+    bool QueriesVersion() const override { return false; }
+    void HandleAnswer(ExchangeLink &link, const QByteArray &sent,
+                      const QByteArray &answer) override;
+    ExchangeResult Conclude(ExchangeLink &link) override;
+
+public:
+    void Begin(ExchangeLink &link) override;
 
 private:
-    ExchangeEngine &m_engine;
-    ExchangeHost &m_host;
+    SettingsStore &m_settings;
+    int m_number = 0;
+    bool m_numberSent = false;
 };

@@ -2,38 +2,34 @@
 
 #include "settings/SettingsLines.h"
 
-ReadExchange::ReadExchange(ExchangeEngine &engine, ExchangeHost &host)
-    : m_engine(engine), m_host(host)
+void ReadExchange::QueueReadQueries(CommandQueue &queue)
 {
-    m_engine.RegisterExchange(ExchangeEngine::StateRead, this);
-}
-
-void ReadExchange::QueueReadQueries()
-{
-    CommandQueue &queue = m_engine.Queue();
     queue.Clear();
     for (const char *query : {"ax1", "ax2", "ax3", "ax4", "ng", "ni", "ns", "nc", "eo", "bb", "bt",
                               "bh", "bj", "ba", "ma"})
         queue.Add(QString::fromLatin1(query) + QStringLiteral("\r\n"));
 }
 
-void ReadExchange::ReadButtonClick()
+void ReadExchange::HandleAnswer(ExchangeLink &, const QByteArray &, const QByteArray &answer)
 {
-    QueueReadQueries();
-    m_engine.StartWithVersionQuery(ExchangeEngine::StateRead);
+    m_settings.ApplySettingsUpdate(ParseSettingsLine(answer));
 }
 
-void ReadExchange::HandleReply(const QByteArray &reply)
+ExchangeResult ReadExchange::Conclude(ExchangeLink &link)
 {
-    if (m_engine.HandleVersionAnswer(reply))
-        return;
-
-    m_host.ApplySettingsUpdate(ParseSettingsLine(reply));
-    if (m_engine.SendNextCommand())
-        return;
-
-    m_engine.CloseSerialPort();
-    m_engine.SetExchangeState(ExchangeEngine::StateNone);
-    m_host.AppendLog(QStringLiteral("Data Read - OK ") + m_host.DateTimeText());
-    m_host.ShowMessage(MessageKind::Warning, QStringLiteral("Data read OK"));
+    ExchangeResult result;
+    result.logBeforeBox = true;
+    result.boxKind = MessageKind::Warning;
+    if (RefusedLines().isEmpty()) {
+        result.logLine = QStringLiteral("Data Read - OK ") + link.DateTimeText();
+        result.boxText = QStringLiteral("Data read OK");
+        return result;
+    }
+    const QString refused = RefusedLines().join(QStringLiteral(", "));
+    result.outcome = ExchangeResult::Outcome::Incomplete;
+    result.refusedLines = RefusedLines();
+    result.logLine = QStringLiteral("Data Read - Incomplete, refused by TOLVEX: ") + refused +
+                     QLatin1Char(' ') + link.DateTimeText();
+    result.boxText = QStringLiteral("Data read incomplete\rTOLVEX refused: ") + refused;
+    return result;
 }

@@ -1,23 +1,27 @@
 #pragma once
 
-#include "link/ExchangeEngine.h"
+#include "CommandExchange.h"
+#include "SettingsStore.h"
 
 // "Read From TOLVEX": the version query, then fifteen queries, one per answer, each answer
-// applied to the controls. The MAC assignment runs its answers through here too.
-class ReadExchange : public Exchange
+// applied to the settings. A query the unit refuses (older firmware may lack a setting) leaves
+// its setting as it was, and the read ends incomplete, naming the refused queries.
+class ReadExchange : public CommandExchange
 {
 public:
-    ReadExchange(ExchangeEngine &engine, ExchangeHost &host);
+    explicit ReadExchange(SettingsStore &settings) : m_settings(settings) {}
 
-    // Fills the command queue with the fifteen queries (sent in sorted order, ax1 first).
-    void QueueReadQueries();
-    void ReadButtonClick();
+    QString Name() const override { return QStringLiteral("Read"); }
 
-    // HandleReadReply.
-    void HandleReply(const QByteArray &reply) override;
-    void RebuildQueue() override { QueueReadQueries(); }
+    // The fifteen queries (sent in sorted order, ax1 first).
+    static void QueueReadQueries(CommandQueue &queue);
+
+protected:
+    void FillQueue(CommandQueue &queue) override { QueueReadQueries(queue); }
+    void HandleAnswer(ExchangeLink &link, const QByteArray &sent,
+                      const QByteArray &answer) override;
+    ExchangeResult Conclude(ExchangeLink &link) override;
 
 private:
-    ExchangeEngine &m_engine;
-    ExchangeHost &m_host;
+    SettingsStore &m_settings;
 };

@@ -4,58 +4,60 @@
 #include "settings/SettingsLines.h"
 #include "settings/SettingsValidation.h"
 
-WriteExchange::WriteExchange(ExchangeEngine &engine, ExchangeHost &host)
-    : m_engine(engine), m_host(host)
+QStringList WriteExchange::Validate(const SettingsSnapshot &settings)
 {
-    m_engine.RegisterExchange(ExchangeEngine::StateWrite, this);
+    return ValidateSettings(settings);
 }
 
-void WriteExchange::RebuildQueue()
+QStringList WriteExchange::Lines()
 {
-    BuildSettingsLines(m_host.ReadSettings(), m_host.MacAssignmentMode(), m_engine.Queue());
+    CommandQueue queue;
+    FillQueue(queue);
+    QStringList lines;
+    for (const QString &line : queue.Items())
+        lines << LineText(line.toLatin1());
+    return lines;
 }
 
-void WriteExchange::WriteButtonClick()
+void WriteExchange::FillQueue(CommandQueue &queue)
 {
-    const QStringList failures = ValidateSettings(m_host.ReadSettings());
-    for (const QString &line : failures)
-        m_host.AppendLog(line);
-    if (!failures.isEmpty()) {
-        m_host.ShowMessage(MessageKind::Error, QStringLiteral("There are errors"));
+    queue.Clear();
+    BuildSettingsLines(m_settings.ReadSettings(), m_sendAllLines, queue);
+}
+
+void WriteExchange::ResetAttempt()
+{
+    CommandExchange::ResetAttempt();
+    m_mismatches.clear();
+}
+
+void WriteExchange::HandleAnswer(ExchangeLink &link, const QByteArray &sent,
+                                 const QByteArray &answer)
+{
+    const QStringList messages = CheckWriteEcho(answer, m_settings.ReadSettings(), &m_dotted);
+    if (messages.isEmpty())
         return;
-    }
-    m_host.AppendLog(QStringLiteral("Data Checked - OK"));
-    RebuildQueue();
-    m_writeErrorFlag = false;
-    m_engine.StartWithVersionQuery(ExchangeEngine::StateWrite);
+    for (const QString &message : messages)
+        link.Log(message);
+    m_mismatches.append({LineText(sent), LineText(answer), messages});
 }
 
-void WriteExchange::HandleReply(const QByteArray &reply)
+ExchangeResult WriteExchange::Conclude(ExchangeLink &link)
 {
-    if (m_engine.HandleVersionAnswer(reply))
-        return;
-
-    const QStringList mismatches = CheckWriteEcho(reply, m_host.ReadSettings(), &m_dotted);
-    for (const QString &message : mismatches) {
-        m_writeErrorFlag = true;
-        m_host.AppendLog(message);
+    ExchangeResult result;
+    result.refusedLines = RefusedLines();
+    if (!m_mismatches.isEmpty() || !RefusedLines().isEmpty()) {
+        result.outcome = ExchangeResult::Outcome::Failed;
+        result.error = ExchangeError::WriteMismatch;
+        result.boxKind = MessageKind::Error;
+        result.boxText = QStringLiteral("Errors occurred during the write operation\r"
+                                        "Check all values\rError 6");
+        result.logLine = QStringLiteral("Data Write Errors - Fail ") + link.DateTimeText();
+        return result;
     }
-    if (m_engine.SendNextCommand())
-        return;
-    GiveVerdict();
-}
-
-void WriteExchange::GiveVerdict()
-{
-    if (m_writeErrorFlag) {
-        m_host.ShowMessage(MessageKind::Error,
-                           QStringLiteral("Errors occurred during the write operation\r"
-                                          "Check all values\rError 6"));
-        m_host.AppendLog(QStringLiteral("Data Write Errors - Fail ") + m_host.DateTimeText());
-    } else {
-        m_host.AppendLog(QStringLiteral("Data Sent - OK ") + m_host.DateTimeText());
-        m_host.ShowMessage(MessageKind::Confirmation, QStringLiteral("Data sent OK"));
-    }
-    m_engine.CloseSerialPort();
-    m_engine.SetExchangeState(ExchangeEngine::StateNone);
+    result.logBeforeBox = true;
+    result.boxKind = MessageKind::Confirmation;
+    result.boxText = QStringLiteral("Data sent OK");
+    result.logLine = QStringLiteral("Data Sent - OK ") + link.DateTimeText();
+    return result;
 }

@@ -1,30 +1,48 @@
 #pragma once
 
-#include "link/ExchangeEngine.h"
-#include "settings/SettingsTypes.h"
+#include "CommandExchange.h"
+#include "SettingsStore.h"
 
-// "Write To TOLVEX": validation, the version query, then every settings line, each answer
-// compared with the control it came from; one verdict at the end.
-class WriteExchange : public Exchange
+// "Write To TOLVEX": the version query, then every settings line, each answer compared with
+// the setting it came from as it stands when the answer arrives; one verdict at the end. A
+// difference or a refused line makes the write fail (Error 6) once all lines were sent.
+class WriteExchange : public CommandExchange
 {
 public:
-    WriteExchange(ExchangeEngine &engine, ExchangeHost &host);
+    // One answer that did not match what was sent.
+    struct Mismatch
+    {
+        QString line;         // the line sent, without CR LF
+        QString answer;       // the unit's answer, without CR LF
+        QStringList messages; // as logged, e.g. "Client Port Write Error "
+    };
 
-    void WriteButtonClick();
+    explicit WriteExchange(SettingsStore &settings) : m_settings(settings) {}
 
-    // HandleWriteReply.
-    void HandleReply(const QByteArray &reply) override;
-    // The write's lines again from the controls as they are now, for a retry.
-    void RebuildQueue() override;
+    QString Name() const override { return QStringLiteral("Write"); }
 
-    bool WriteErrorFlag() const { return m_writeErrorFlag; }
-    const DottedNumbers &LastDottedNumbers() const { return m_dotted; }
+    // Every settings line, or only those the check boxes call for (false). A workstation
+    // that gives MAC addresses sends them all.
+    void SetSendAllLines(bool all) { m_sendAllLines = all; }
+
+    // The settings as they stand now, checked as before a write: the log lines of every
+    // failure, empty when the write may go ahead.
+    static QStringList Validate(const SettingsSnapshot &settings);
+
+    const QList<Mismatch> &Mismatches() const { return m_mismatches; }
+    // The lines this run sends, in order, from the settings as they stand now.
+    QStringList Lines();
+
+protected:
+    void FillQueue(CommandQueue &queue) override;
+    void HandleAnswer(ExchangeLink &link, const QByteArray &sent,
+                      const QByteArray &answer) override;
+    void ResetAttempt() override;
+    ExchangeResult Conclude(ExchangeLink &link) override;
 
 private:
-    void GiveVerdict();
-
-    ExchangeEngine &m_engine;
-    ExchangeHost &m_host;
-    bool m_writeErrorFlag = false;
+    SettingsStore &m_settings;
+    bool m_sendAllLines = false;
+    QList<Mismatch> m_mismatches;
     DottedNumbers m_dotted{{0, 0, 0, 0}};
 };

@@ -1,7 +1,6 @@
 #include "ExchangeEngine.h"
 
-#include "PortNames.h"
-
+#include <QMetaObject>
 #include <cstdint>
 #include <limits>
 
@@ -10,35 +9,131 @@ namespace {
 // Each number of a version text stays far below this; more digits make it no version at all.
 constexpr int64_t kVersionPartLimit = 1000000000;
 
-} // namespace
+const QString kNotFoundLog = QStringLiteral("TOLVEX not found");
 
-ExchangeEngine::ExchangeEngine(PortIo &port, ExchangeHost &host)
-    : m_port(port), m_host(host),
-      m_receiver([this] { return m_blockMode; },
-                 [this](const QByteArray &reply) { DispatchReply(reply); })
+QString TooManyErrorsText(ExchangeError error)
 {
-    m_port.SetReceiver([this](const QByteArray &bytes) { m_receiver.ProcessInput(bytes); });
+    return error == ExchangeError::NotFoundTooManyErrors
+               ? QStringLiteral("TOLVEX not found\rError 1")
+               : QStringLiteral("TOLVEX not found\rError 4");
 }
 
-bool ExchangeEngine::OpenSerialPort()
+// What the link saw, in plain words, for a unit that stopped answering.
+QString SilenceDiagnosis(const LinkActivity &activity)
 {
-    const int number = m_host.PortNumber();
-    switch (m_port.Open(m_host.PortDevice(number))) {
-    case PortIo::OpenResult::OpenFailed:
-        m_host.ShowPortError(QStringLiteral("Unable to open serial port %1").arg(number));
-        return false;
-    case PortIo::OpenResult::SettingsRefused:
-        m_host.ShowPortError(QStringLiteral("SetCommState port error"));
-        return false;
+    if (activity.bytesReceived == 0)
+        return QStringLiteral("No byte at all came back from the unit: check the cable, the "
+                              "unit's power and the port number");
+    if (activity.repliesReceived == 0)
+        return QStringLiteral("Bytes came back but never a valid line: wrong port or line "
+                              "settings, or noise on the line");
+    return QStringLiteral("The unit answered and then stopped answering");
+}
+
+} // namespace
+
+QString OpenFailureText(PortIo::OpenResult result)
+{
+    switch (result) {
     case PortIo::OpenResult::Opened:
-        break;
+        return QString();
+    case PortIo::OpenResult::NoSuchDevice:
+        return QStringLiteral("No such device: check that the adapter is plugged in and the port "
+                              "number is right");
+    case PortIo::OpenResult::InUse:
+        return QStringLiteral("The device is in use by another program");
+    case PortIo::OpenResult::NoPermission:
+#ifdef Q_OS_WIN
+        return QStringLiteral("No permission to use the device");
+#else
+        return QStringLiteral("No permission to use the device (on Linux, add the user to the "
+                              "dialout group: sudo adduser $USER dialout, then log in again)");
+#endif
+    case PortIo::OpenResult::OpenFailed:
+        return QStringLiteral("The system refused to open the device");
+    case PortIo::OpenResult::SettingsRefused:
+        return QStringLiteral("The device refused the line settings");
     }
-    m_portOpen = true;
-    m_receiver.Start();
+    return QString();
+}
+
+ExchangeEngine::ExchangeEngine(PortIo &port, PortChoice &portChoice, ExchangeLog &log,
+                               QObject *parent)
+    : QObject(parent), m_port(port), m_portChoice(portChoice), m_log(log),
+      m_receiver([this] { return m_current && m_current->SingleBytes(); },
+                 [this](const QByteArray &reply) { DispatchReply(reply); })
+{
+    m_port.SetReceiver([this](const QByteArray &bytes) {
+        m_activity.bytesReceived += bytes.size();
+        m_receiver.ProcessInput(bytes);
+    });
+    m_port.SetLostHandler([this] { OnPortLost(); });
+}
+
+ExchangeEngine::~ExchangeEngine()
+{
+    m_port.SetReceiver({});
+    m_port.SetLostHandler({});
+    ClosePort();
+}
+
+bool ExchangeEngine::Start(Exchange &exchange)
+{
+    if (m_current)
+        return false;
+    m_current = &exchange;
+    ++m_run;
+    m_activity = LinkActivity();
+    m_lastLine.clear();
+    m_replyTimeout = 0;
+    m_retriesLeft = kRetries;
+    m_retryPending = false;
+    m_errorRetryCount = 0;
+    emit RunningChanged(true);
+
+    const PortIo::OpenResult opened = OpenPort();
+    if (opened != PortIo::OpenResult::Opened) {
+        const QString box = opened == PortIo::OpenResult::SettingsRefused
+                                ? QStringLiteral("SetCommState port error")
+                                : QStringLiteral("Unable to open serial port %1\n%2")
+                                      .arg(m_portNumber)
+                                      .arg(OpenFailureText(opened));
+        ExchangeResult result =
+            FailureResult(ExchangeError::NoCommunication, box,
+                          QStringLiteral("Unable to open serial port %1 (%2): %3")
+                              .arg(m_portNumber)
+                              .arg(m_device, OpenFailureText(opened)));
+        result.portBox = true;
+        Finish(result);
+        return true;
+    }
+    exchange.Begin(*this);
     return true;
 }
 
-void ExchangeEngine::CloseSerialPort()
+void ExchangeEngine::Cancel(const QString &byWhom)
+{
+    if (!m_current)
+        return;
+    ExchangeResult result;
+    result.outcome = ExchangeResult::Outcome::Cancelled;
+    result.logLine = m_current->Name() + QStringLiteral(" cancelled by ") + byWhom;
+    EndFromOutside(Exchange::EndCause::Cancelled, result);
+}
+
+PortIo::OpenResult ExchangeEngine::OpenPort()
+{
+    m_portNumber = m_portChoice.PortNumber();
+    m_device = m_portChoice.PortDevice(m_portNumber);
+    const PortIo::OpenResult result = m_port.Open(m_device);
+    if (result == PortIo::OpenResult::Opened) {
+        m_portOpen = true;
+        m_receiver.Start();
+    }
+    return result;
+}
+
+void ExchangeEngine::ClosePort()
 {
     if (!m_portOpen)
         return;
@@ -47,38 +142,80 @@ void ExchangeEngine::CloseSerialPort()
     m_receiver.Stop();
 }
 
-void ExchangeEngine::WriteSerialPort(const QByteArray &bytes)
+void ExchangeEngine::Write(const QByteArray &bytes, int replyTicks)
 {
-    if (!m_port.Write(bytes))
-        m_host.ShowPortError(QStringLiteral("Serial port write error"));
-    m_replyTimeout = 10;
+    if (!m_current)
+        return;
+    m_replyTimeout = replyTicks;
+    if (m_port.Write(bytes))
+        return;
+    // The exchange goes on with the code that sent; it is ended once, from the event loop,
+    // unless something else ended it first.
+    const quint64 run = m_run;
+    QMetaObject::invokeMethod(
+        this,
+        [this, run] {
+            if (!m_current || run != m_run)
+                return;
+            ExchangeResult result = FailureResult(
+                ExchangeError::NoCommunication, QStringLiteral("Serial port write error"),
+                QStringLiteral("Serial port write error on %1").arg(m_device));
+            result.portBox = true;
+            EndFromOutside(Exchange::EndCause::PortLost, result);
+        },
+        Qt::QueuedConnection);
 }
 
-void ExchangeEngine::RegisterExchange(int state, Exchange *exchange)
+void ExchangeEngine::OnPortLost()
 {
-    if (state >= StateDownload && state <= StateWrite)
-        m_exchanges[size_t(state)] = exchange;
+    const quint64 run = m_run;
+    QMetaObject::invokeMethod(
+        this,
+        [this, run] {
+            if (!m_current || run != m_run)
+                return;
+            ClosePort();
+            ExchangeResult result =
+                FailureResult(ExchangeError::NoCommunication,
+                              QStringLiteral("Serial port device lost: %1\n"
+                                             "Check the cable or adapter, then try again")
+                                  .arg(m_device),
+                              QStringLiteral("Serial port device lost: %1").arg(m_device));
+            result.portBox = true;
+            EndFromOutside(Exchange::EndCause::PortLost, result);
+        },
+        Qt::QueuedConnection);
+}
+
+void ExchangeEngine::SendLine(const QByteArray &line)
+{
+    m_lastLine = line;
+    Write(line, kReplyTicks);
+}
+
+void ExchangeEngine::SendBytes(const QByteArray &bytes, int replyTicks)
+{
+    Write(bytes, replyTicks);
 }
 
 void ExchangeEngine::DispatchReply(const QByteArray &reply)
 {
-    if (m_exchangeState < StateDownload || m_exchangeState > StateWrite)
-        return;
-    if (Exchange *exchange = m_exchanges[size_t(m_exchangeState)])
-        exchange->HandleReply(reply);
+    ++m_activity.repliesReceived;
+    if (m_current)
+        m_current->HandleReply(*this, reply);
 }
 
-int ExchangeEngine::CheckErrorReply(const QByteArray &reply)
+ExchangeLink::ErrorAnswer ExchangeEngine::CheckErrorReply(const QByteArray &reply)
 {
     // The reply is a C string: "Error\r\n" followed by anything but its terminating zero is
     // another answer.
     if (reply != QByteArrayLiteral("Error\r\n"))
-        return 0;
+        return ErrorAnswer::NotError;
     ++m_errorRetryCount;
-    if (m_errorRetryCount > 4)
-        return -1;
-    WriteSerialPort(m_lastCommand);
-    return 1;
+    if (m_errorRetryCount > kErrorResends)
+        return ErrorAnswer::GaveUp;
+    SendLine(m_lastLine);
+    return ErrorAnswer::Resent;
 }
 
 int ExchangeEngine::CheckVersionReply(const QByteArray &versionText)
@@ -90,13 +227,13 @@ int ExchangeEngine::CheckVersionReply(const QByteArray &versionText)
     if (text.startsWith("SW"))
         text[0] = 'U';
 
-    m_host.AppendLog(QStringLiteral("Tolvex Version: ") + QString::fromLatin1(text));
+    m_log.AppendLog(QStringLiteral("Tolvex Version: ") + QString::fromLatin1(text));
 
     if (text.isEmpty() || text.at(0) < '0' || text.at(0) > '9') {
         ++m_errorRetryCount;
-        if (m_errorRetryCount > 4)
+        if (m_errorRetryCount > kErrorResends)
             return kGaveUp;
-        WriteSerialPort(m_lastCommand);
+        SendLine(m_lastLine);
         return kResent;
     }
 
@@ -129,87 +266,113 @@ int ExchangeEngine::CheckVersionReply(const QByteArray &versionText)
     return int(version);
 }
 
-ExchangeEngine::VersionOutcome ExchangeEngine::VersionStep(const QByteArray &reply,
-                                                           const QString &tooManyErrorsText)
+ExchangeLink::VersionOutcome ExchangeEngine::VersionStep(const QByteArray &reply,
+                                                         ExchangeError tooManyErrors)
 {
-    const int error = CheckErrorReply(reply);
-    if (error == -1) {
-        FailExchange(tooManyErrorsText, QStringLiteral("TOLVEX not found"));
+    switch (CheckErrorReply(reply)) {
+    case ErrorAnswer::GaveUp:
+        Finish(FailureResult(tooManyErrors, TooManyErrorsText(tooManyErrors), kNotFoundLog));
         return VersionOutcome::Failed;
-    }
-    if (error == 1)
+    case ErrorAnswer::Resent:
         return VersionOutcome::Waiting;
+    case ErrorAnswer::NotError:
+        break;
+    }
 
     const int version = CheckVersionReply(reply.mid(2));
     if (version == kResent)
         return VersionOutcome::Waiting;
     if (version < 1) {
-        FailExchange(QStringLiteral("TOLVEX not found\rError 2"),
-                     QStringLiteral("TOLVEX not found"));
+        Finish(FailureResult(ExchangeError::NotFound, QStringLiteral("TOLVEX not found\rError 2"),
+                             kNotFoundLog));
         return VersionOutcome::Failed;
     }
     if (version >= kFirstUnsupportedVersion) {
-        FailExchange(QStringLiteral("TOLVEX version not supported\r"
-                                    "Please download the latest version of this application"),
-                     QStringLiteral("TOLVEX version not supported"));
+        Finish(FailureResult(ExchangeError::NotFound,
+                             QStringLiteral("TOLVEX version not supported\r"
+                                            "Please download the latest version of this "
+                                            "application"),
+                             QStringLiteral("TOLVEX version not supported")));
         return VersionOutcome::Failed;
     }
     return VersionOutcome::Accepted;
 }
 
-void ExchangeEngine::StartWithVersionQuery(int state)
+void ExchangeEngine::Log(const QString &line)
 {
-    m_exchangeState = state;
-    m_retriesLeft = 3;
-    m_retryPending = false;
-    m_errorRetryCount = 0;
-    // Lines, not single bytes, answer this exchange, even when it took over a download.
-    m_blockMode = false;
-    if (!m_portOpen && !OpenSerialPort())
+    m_log.AppendLog(line);
+}
+
+QString ExchangeEngine::DateTimeText()
+{
+    return m_log.DateTimeText();
+}
+
+ExchangeResult ExchangeEngine::FailureResult(ExchangeError error, const QString &boxText,
+                                             const QString &logLine) const
+{
+    ExchangeResult result;
+    result.outcome = ExchangeResult::Outcome::Failed;
+    result.error = error;
+    result.boxKind = MessageKind::Error;
+    result.boxText = boxText;
+    result.logLine = logLine;
+    return result;
+}
+
+void ExchangeEngine::EndFromOutside(Exchange::EndCause cause, ExchangeResult result)
+{
+    Exchange *exchange = m_current;
+    if (!exchange)
         return;
-    m_versionPending = true;
-    m_lastCommand = QByteArrayLiteral("sv\r\n");
-    WriteSerialPort(m_lastCommand);
+    const quint64 run = m_run;
+    exchange->Abort(*this, cause);
+    // Abort may have ended the exchange itself.
+    if (m_current == exchange && run == m_run)
+        Finish(result);
 }
 
-bool ExchangeEngine::HandleVersionAnswer(const QByteArray &reply)
+void ExchangeEngine::Finish(const ExchangeResult &given)
 {
-    if (!m_versionPending)
-        return false;
-    if (VersionStep(reply, QStringLiteral("TOLVEX not found\rError 4")) ==
-        VersionOutcome::Accepted) {
-        SendNextCommand();
-        m_versionPending = false;
-    }
-    return true;
-}
-
-void ExchangeEngine::FailExchange(const QString &text, const QString &logLine)
-{
+    if (!m_current)
+        return;
     m_replyTimeout = 0;
-    m_host.ShowMessage(MessageKind::Error, text);
-    m_host.AppendLog(logLine);
-    CloseSerialPort();
-    m_exchangeState = StateNone;
-    m_versionPending = false;
-    m_blockMode = false;
-}
+    m_retryPending = false;
+    ClosePort();
+    m_current = nullptr;
+    ++m_run;
 
-bool ExchangeEngine::SendNextCommand()
-{
-    if (m_commandQueue.IsEmpty()) {
-        m_replyTimeout = 0;
-        CloseSerialPort();
-        return false;
+    ExchangeResult result = given;
+    result.activity = m_activity;
+    emit RunningChanged(false);
+
+    auto showBox = [this, &result] {
+        if (result.boxText.isEmpty())
+            return;
+        if (result.portBox)
+            m_log.ShowPortError(result.boxText);
+        else
+            m_log.ShowMessage(result.boxKind, result.boxText);
+    };
+    auto writeLog = [this, &result] {
+        if (!result.logLine.isEmpty())
+            m_log.AppendLog(result.logLine);
+        if (!result.diagnosis.isEmpty())
+            m_log.AppendLog(result.diagnosis);
+    };
+    if (result.logBeforeBox) {
+        writeLog();
+        showBox();
+    } else {
+        showBox();
+        writeLog();
     }
-    m_lastCommand = m_commandQueue.TakeFirst().toLatin1();
-    WriteSerialPort(m_lastCommand);
-    return true;
+    emit Finished(result);
 }
 
-void ExchangeEngine::Timer1Timer()
+void ExchangeEngine::Tick()
 {
-    if (m_inTick)
+    if (m_inTick || !m_current)
         return;
     m_inTick = true;
     struct TickGuard
@@ -220,17 +383,14 @@ void ExchangeEngine::Timer1Timer()
 
     if (m_retryPending) {
         m_retryPending = false;
-        if (!OpenSerialPort()) {
+        if (OpenPort() != PortIo::OpenResult::Opened) {
+            // Counted as one more time-out on the next tick; no box for each attempt.
             m_replyTimeout = 1;
             return;
         }
-        if (m_exchangeState == StateRead || m_exchangeState == StateWrite) {
-            if (Exchange *exchange = m_exchanges[size_t(m_exchangeState)])
-                exchange->RebuildQueue();
-            m_lastCommand =
-                m_versionPending ? QByteArrayLiteral("sv\r\n") : QByteArrayLiteral("\r\n");
-        }
-        WriteSerialPort(m_lastCommand);
+        m_current->Retry(*this);
+        if (!m_current)
+            return;
     }
 
     if (m_replyTimeout == 0)
@@ -239,15 +399,16 @@ void ExchangeEngine::Timer1Timer()
     if (m_replyTimeout > 0)
         return;
 
-    CloseSerialPort();
-    if (m_retriesLeft > 0) {
+    ++m_activity.timeouts;
+    if (m_retriesLeft > 0 && m_current->RetryAllowed()) {
+        ClosePort();
         --m_retriesLeft;
         m_retryPending = true;
         return;
     }
-    m_versionPending = false;
-    m_blockMode = false;
-    m_host.ShowMessage(MessageKind::Error,
-                       QStringLiteral("Cannot communicate with TOLVEX\nError 7"));
-    m_host.AppendLog(QStringLiteral("Cannot communicate with TOLVEX"));
+    ExchangeResult result = FailureResult(ExchangeError::NoCommunication,
+                                          QStringLiteral("Cannot communicate with TOLVEX\nError 7"),
+                                          QStringLiteral("Cannot communicate with TOLVEX"));
+    result.diagnosis = SilenceDiagnosis(m_activity);
+    EndFromOutside(Exchange::EndCause::TimedOut, result);
 }

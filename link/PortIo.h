@@ -13,11 +13,17 @@ public:
     enum class OpenResult
     {
         Opened,
-        OpenFailed,      // missing, busy or not permitted
+        NoSuchDevice,    // nothing at that path or name (unplugged adapter, wrong number)
+        InUse,           // another program holds the device
+        NoPermission,    // the user may not open the device
+        OpenFailed,      // any other reason the system gave
         SettingsRefused, // opened, but the line settings could not be applied (closed again)
     };
 
     using Receiver = std::function<void(const QByteArray &bytes)>;
+    // Called once when an open device vanishes (a pulled USB adapter, a closed
+    // pseudo-terminal); the device is already released and writes fail from then on.
+    using LostHandler = std::function<void()>;
 
     virtual ~PortIo() = default;
 
@@ -29,6 +35,7 @@ public:
     virtual bool Write(const QByteArray &bytes) = 0;
 
     void SetReceiver(Receiver receiver) { m_receiver = std::move(receiver); }
+    void SetLostHandler(LostHandler handler) { m_lostHandler = std::move(handler); }
 
 protected:
     void Deliver(const QByteArray &bytes)
@@ -36,7 +43,16 @@ protected:
         if (m_receiver)
             m_receiver(bytes);
     }
+    void ReportLost()
+    {
+        if (m_lostHandler)
+            m_lostHandler();
+    }
 
 private:
     Receiver m_receiver;
+    LostHandler m_lostHandler;
 };
+
+// The failure in plain words for the operator, one line; empty for Opened.
+QString OpenFailureText(PortIo::OpenResult result);

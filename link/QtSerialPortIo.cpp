@@ -1,5 +1,38 @@
 #include "QtSerialPortIo.h"
 
+#include <QFileInfo>
+#include <QMetaObject>
+
+#ifndef Q_OS_WIN
+#include <cerrno>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Qt reports a busy device and a forbidden one alike; the file's access rights tell them apart.
+PortIo::OpenResult ClassifyOpenFailure(QSerialPort::SerialPortError error, const QString &device)
+{
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+        return PortIo::OpenResult::NoSuchDevice;
+    case QSerialPort::PermissionError:
+#ifndef Q_OS_WIN
+        if (!QFileInfo::exists(device))
+            return PortIo::OpenResult::NoSuchDevice;
+        if (::access(QFile::encodeName(device).constData(), R_OK | W_OK) != 0 && errno == EACCES)
+            return PortIo::OpenResult::NoPermission;
+#else
+        (void)device;
+#endif
+        return PortIo::OpenResult::InUse;
+    default:
+        return PortIo::OpenResult::OpenFailed;
+    }
+}
+
+} // namespace
+
 QtSerialPortIo::QtSerialPortIo(QObject *parent) : QObject(parent)
 {
     connect(&m_port, &QSerialPort::readyRead, this, &QtSerialPortIo::OnReadyRead);
@@ -13,9 +46,11 @@ PortIo::OpenResult QtSerialPortIo::Open(const QString &device)
     m_lost = false;
     m_port.setPortName(device);
     if (!m_port.open(QIODevice::ReadWrite)) {
+        const OpenResult result = ClassifyOpenFailure(m_port.error(), device);
         m_port.clearError();
-        return OpenResult::OpenFailed;
+        return result;
     }
+    ++m_opening;
     const bool configured = m_port.setBaudRate(19200) && m_port.setDataBits(QSerialPort::Data8) &&
                             m_port.setParity(QSerialPort::NoParity) &&
                             m_port.setStopBits(QSerialPort::OneStop) &&
@@ -68,6 +103,16 @@ void QtSerialPortIo::OnError(QSerialPort::SerialPortError error)
         if (m_port.isOpen()) {
             m_lost = true;
             m_port.close();
+            // Reported from the event loop, never from inside the port's own signal, and only
+            // while the same opening is still the one in use.
+            const quint64 opening = m_opening;
+            QMetaObject::invokeMethod(
+                this,
+                [this, opening] {
+                    if (m_lost && opening == m_opening)
+                        ReportLost();
+                },
+                Qt::QueuedConnection);
         }
     }
 }

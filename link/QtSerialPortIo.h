@@ -20,11 +20,13 @@ public:
 private:
     void OnReadyRead();
     // A vanished device (a pulled USB adapter, a closed pseudo-terminal) keeps signalling
-    // readable; the handle is released at once and every later write reports failure until
-    // the engine closes and reopens.
+    // readable; the handle is released at once, every later write reports failure until
+    // the engine closes and reopens, and the loss is reported once.
     void OnError(QSerialPort::SerialPortError error);
 
     QSerialPort m_port;
     bool m_lost = false;
+    // Counts openings, so a loss reported late never concerns a later opening.
+    quint64 m_opening = 0;
     bool m_writeFailed = false;
 };

@@ -63,6 +63,9 @@ struct SettingsSnapshot
     bool serialCrlf = false;
     bool enableWatchdog = false;
 
+    // The unit's MAC address as its last "MA" answer gave it ("" before any).
+    QString macAddress;
+
     const std::array<QString, 4> &address(AddressGroup group) const;
     std::array<QString, 4> &address(AddressGroup group);
 };

@@ -4,22 +4,16 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QSet>
 
 #include <cerrno>
 #include <vector>
 
 #ifdef Q_OS_WIN
-#include <process.h>
-#include <string>
 #include <windows.h>
 #else
-#include <chrono>
 #include <csignal>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
-extern char **environ;
 #endif
 
 namespace {
@@ -68,111 +62,31 @@ bool CopyReplacing(const QString &source, const QString &target)
     return out.flush() && out.commit();
 }
 
-#ifdef Q_OS_WIN
-
-// Quotes one argument so the child's runtime splits the command line back into it unchanged.
-std::wstring QuoteArgument(const QString &argument)
+// Removes what earlier builds left in the temp folder, so the image holds exactly the listed
+// pages. A listed entry that lies in the folder itself is the source of its own copy and stays.
+void EmptyTempFolder(const QString &tempFolder, const PageFileList &pageList)
 {
-    const std::wstring arg = argument.toStdWString();
-    if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos)
-        return arg;
-    std::wstring quoted = L"\"";
-    size_t backslashes = 0;
-    for (wchar_t c : arg) {
-        if (c == L'\\') {
-            ++backslashes;
+    QSet<QString> keep;
+    for (const QString &entry : pageList.Items()) {
+        const QFileInfo info(entry);
+        keep.insert(QDir::cleanPath(info.absoluteFilePath()));
+        if (!info.canonicalFilePath().isEmpty())
+            keep.insert(info.canonicalFilePath());
+    }
+    const QFileInfoList found =
+        QDir(tempFolder)
+            .entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo &info : found) {
+        const QString path = QDir::cleanPath(info.absoluteFilePath());
+        if (keep.contains(path) || (!info.isSymLink() && keep.contains(info.canonicalFilePath())))
             continue;
-        }
-        if (c == L'"')
-            quoted.append(backslashes * 2 + 1, L'\\');
-        else
-            quoted.append(backslashes, L'\\');
-        backslashes = 0;
-        quoted.push_back(c);
-    }
-    quoted.append(backslashes * 2, L'\\');
-    quoted.push_back(L'"');
-    return quoted;
-}
-
-// Starts the program and waits for it. Returns 0 when it ran (or was killed after the time
-// allowed, then *timedOut is set), else the runtime's error number for the failed start.
-int RunAndWait(const QString &program, const QStringList &arguments, int timeoutMs, bool *timedOut)
-{
-    *timedOut = false;
-    const std::wstring path = QDir::toNativeSeparators(program).toStdWString();
-    std::vector<std::wstring> quoted;
-    quoted.push_back(QuoteArgument(QDir::toNativeSeparators(program)));
-    for (const QString &argument : arguments)
-        quoted.push_back(QuoteArgument(argument));
-    std::vector<const wchar_t *> argv;
-    for (const std::wstring &q : quoted)
-        argv.push_back(q.c_str());
-    argv.push_back(nullptr);
-    errno = 0;
-    const intptr_t handle = _wspawnv(_P_NOWAIT, path.c_str(), argv.data());
-    if (handle == -1)
-        return errno != 0 ? errno : -1;
-    const HANDLE process = reinterpret_cast<HANDLE>(handle);
-    if (WaitForSingleObject(process, DWORD(timeoutMs)) == WAIT_TIMEOUT) {
-        TerminateProcess(process, 1);
-        WaitForSingleObject(process, INFINITE);
-        *timedOut = true;
-    }
-    CloseHandle(process);
-    return 0;
-}
-
-#else
-
-int RunAndWait(const QString &program, const QStringList &arguments, int timeoutMs, bool *timedOut)
-{
-    *timedOut = false;
-    std::vector<QByteArray> strings;
-    strings.push_back(QFile::encodeName(program));
-    for (const QString &argument : arguments)
-        strings.push_back(QFile::encodeName(argument));
-    std::vector<char *> argv;
-    for (QByteArray &s : strings)
-        argv.push_back(s.data());
-    argv.push_back(nullptr);
-
-    // Its own process group, so a builder that is a script dies with its children on a kill.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t noSignals;
-    sigemptyset(&noSignals);
-    posix_spawnattr_setsigmask(&attributes, &noSignals);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
-    pid_t pid = 0;
-    const int started = posix_spawn(&pid, argv.front(), nullptr, &attributes, argv.data(), environ);
-    posix_spawnattr_destroy(&attributes);
-    if (started != 0)
-        return started;
-
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        int status = 0;
-        const pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid || (done < 0 && errno != EINTR))
-            return 0;
-        if (done == 0) {
-            if (std::chrono::steady_clock::now() >= deadline)
-                break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (info.isSymLink() || !info.isDir()) {
+            QFile::remove(path);
+        } else {
+            QDir(info.absoluteFilePath()).removeRecursively();
         }
     }
-    kill(-pid, SIGKILL);
-    kill(pid, SIGKILL);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    *timedOut = true;
-    return 0;
 }
-
-#endif
 
 } // namespace
 
@@ -229,24 +143,6 @@ QString BuilderOutputPath(const QString &programFolder)
     return BuilderFolder(programFolder) + QStringLiteral("//") + kImageName;
 }
 
-QString BuilderStartErrorText(int errorNumber)
-{
-    switch (errorNumber) {
-    case ENOENT:
-        return QStringLiteral("Path or file name not found");
-    case ENOMEM:
-        return QStringLiteral("Not enough memory");
-    case EINVAL:
-        return QStringLiteral("Invalid argument");
-    case E2BIG:
-        return QStringLiteral("Arg list too long");
-    case ENOEXEC:
-        return QStringLiteral("Exec format error");
-    default:
-        return QString();
-    }
-}
-
 bool CopyPagesToTempFolder(const QString &programFolder, const PageFileList &pageList,
                            QStringList *logLines)
 {
@@ -255,6 +151,7 @@ bool CopyPagesToTempFolder(const QString &programFolder, const PageFileList &pag
         logLines->append(QStringLiteral("Unable to create Temp Folder"));
         return false;
     }
+    EmptyTempFolder(tempFolder, pageList);
     for (const QString &entry : pageList.Items()) {
         if (!CopyReplacing(entry, PageCopyPath(programFolder, entry))) {
             logLines->append(QStringLiteral("Cannot find file ") + entry);
@@ -265,42 +162,168 @@ bool CopyPagesToTempFolder(const QString &programFolder, const PageFileList &pag
     return true;
 }
 
-bool BuildImage(const QString &programFolder, const PageFileList &pageList,
-                ImageBuildResult *result, int timeoutMs)
+ImageBuilder::ImageBuilder(QObject *parent) : QObject(parent)
 {
-    *result = ImageBuildResult();
-    // An image left from an earlier build must not pass for this one: a builder that writes
-    // nothing then leaves no image, and the load reports it instead of sending stale pages.
-    QFile::remove(ImageFilePath(programFolder));
-    bool timedOut = false;
-    const int startError = RunAndWait(
-        BuilderProgramPath(programFolder),
-        {BuilderInputPath(programFolder), BuilderOutputPath(programFolder)}, timeoutMs, &timedOut);
-    if (startError != 0 || timedOut) {
-        const QString text = timedOut ? QStringLiteral("Image builder did not finish in time")
-                                      : BuilderStartErrorText(startError);
-        result->boxText = text;
-        result->logLine = QStringLiteral("Unable to create Image: ") + text;
-        DeleteBuildFiles(programFolder, pageList);
+    m_deadline.setSingleShot(true);
+    connect(&m_deadline, &QTimer::timeout, this, [this] {
+        m_timedOut = true;
+        KillGroup();
+    });
+}
+
+ImageBuilder::~ImageBuilder()
+{
+    if (m_process) {
+        m_process->disconnect(this);
+        KillGroup();
+        m_process->waitForFinished(1000);
+    }
+}
+
+bool ImageBuilder::Start(const QString &builderProgram, const QString &workFolder,
+                         const PageFileList &pageList, int timeoutMs)
+{
+    if (m_running)
         return false;
+    m_running = true;
+    m_timedOut = false;
+    m_cancelled = false;
+    m_program = builderProgram;
+    m_workFolder = workFolder;
+    m_pageList = pageList;
+    // An image left from an earlier build must not pass for this one.
+    QFile::remove(ImageFilePath(workFolder));
+
+    m_process = new QProcess(this);
+    m_process->setProgram(builderProgram);
+    m_process->setArguments({BuilderInputPath(workFolder), BuilderOutputPath(workFolder)});
+    m_process->setProcessChannelMode(QProcess::SeparateChannels);
+    m_process->setStandardInputFile(QProcess::nullDevice());
+#ifndef Q_OS_WIN
+    // Its own process group, so a builder that is a script dies with its children on a kill.
+    m_process->setChildProcessModifier([] { setpgid(0, 0); });
+#endif
+    connect(m_process, &QProcess::finished, this, &ImageBuilder::OnFinished);
+    connect(m_process, &QProcess::errorOccurred, this, &ImageBuilder::OnError);
+    m_deadline.start(timeoutMs);
+    m_process->start();
+    return true;
+}
+
+void ImageBuilder::Cancel()
+{
+    if (!m_running || !m_process)
+        return;
+    m_cancelled = true;
+    KillGroup();
+}
+
+void ImageBuilder::KillGroup()
+{
+    if (!m_process || m_process->state() == QProcess::NotRunning)
+        return;
+#ifndef Q_OS_WIN
+    const qint64 pid = m_process->processId();
+    if (pid > 0)
+        ::kill(-pid_t(pid), SIGKILL);
+#endif
+    m_process->kill();
+}
+
+void ImageBuilder::OnError(QProcess::ProcessError error)
+{
+    if (error != QProcess::FailedToStart || !m_running)
+        return;
+    // The system's reason, in the words of the file system where it can tell.
+    const QFileInfo program(m_program);
+    QString reason;
+    if (!program.exists())
+        reason = QStringLiteral("Path or file name not found");
+    else if (!program.isFile())
+        reason = QStringLiteral("Not a file");
+    else if (!program.isExecutable())
+        reason = QStringLiteral("Permission denied: the file may not be run");
+    else
+        reason = m_process->errorString();
+    Fail(QStringLiteral("Unable to start the image builder %1\n%2")
+             .arg(QDir::toNativeSeparators(m_program), reason));
+}
+
+void ImageBuilder::OnFinished(int exitCode, QProcess::ExitStatus status)
+{
+    if (!m_running)
+        return;
+    if (m_cancelled) {
+        Fail(QStringLiteral("Image build cancelled"));
+        return;
+    }
+    if (m_timedOut) {
+        Fail(QStringLiteral("Image builder did not finish in time"));
+        return;
+    }
+    // Its own message: what it wrote on its error output, else on its standard output.
+    QString message = QString::fromLocal8Bit(m_process->readAllStandardError()).trimmed();
+    if (message.isEmpty())
+        message = QString::fromLocal8Bit(m_process->readAllStandardOutput()).trimmed();
+    if (message.size() > 2000)
+        message = message.left(2000) + QStringLiteral("...");
+    if (status != QProcess::NormalExit) {
+        Fail(QStringLiteral("Image builder stopped abnormally") +
+             (message.isEmpty() ? QString() : QStringLiteral("\n") + message));
+        return;
+    }
+    if (exitCode != 0) {
+        Fail(QStringLiteral("Image builder failed (exit status %1)").arg(exitCode) +
+             (message.isEmpty() ? QString() : QStringLiteral("\n") + message));
+        return;
     }
 
-    QFile image(BuilderOutputPath(programFolder));
+    ImageBuildResult result;
+    QFile image(BuilderOutputPath(m_workFolder));
     if (image.open(QIODevice::ReadOnly)) {
-        result->imageFileSize = image.size();
+        result.imageFileSize = image.size();
         image.close();
     }
-    if (result->imageFileSize > kMaxImageSize) {
-        const QString size = QString::number(result->imageFileSize);
-        result->boxText = QStringLiteral("Image size is too large - Maximum %1 bytes\rFile size is "
-                                         "%2 bytes")
-                              .arg(kMaxImageSize)
-                              .arg(size);
-        result->logLine = QStringLiteral("Image size is too large: ") + size;
-        DeleteBuildFiles(programFolder, pageList);
-        return false;
+    if (result.imageFileSize < 0) {
+        Fail(QStringLiteral("Image builder made no image") +
+             (message.isEmpty() ? QString() : QStringLiteral("\n") + message));
+        return;
     }
-    return true;
+    if (result.imageFileSize > kMaxImageSize) {
+        const QString size = QString::number(result.imageFileSize);
+        result.boxText = QStringLiteral("Image size is too large - Maximum %1 bytes\rFile size is "
+                                        "%2 bytes")
+                             .arg(kMaxImageSize)
+                             .arg(size);
+        result.logLine = QStringLiteral("Image size is too large: ") + size;
+        DeleteBuildFiles(m_workFolder, m_pageList);
+        Done(result);
+        return;
+    }
+    result.ok = true;
+    Done(result);
+}
+
+void ImageBuilder::Fail(const QString &text)
+{
+    ImageBuildResult result;
+    result.boxText = text;
+    result.logLine = QStringLiteral("Unable to create Image: ") +
+                     QString(text).replace(QLatin1Char('\n'), QStringLiteral(": "));
+    DeleteBuildFiles(m_workFolder, m_pageList);
+    Done(result);
+}
+
+void ImageBuilder::Done(const ImageBuildResult &result)
+{
+    m_deadline.stop();
+    m_running = false;
+    if (m_process) {
+        m_process->disconnect(this);
+        m_process->deleteLater();
+        m_process = nullptr;
+    }
+    emit Finished(result);
 }
 
 void DeleteBuildFiles(const QString &programFolder, const PageFileList &pageList)

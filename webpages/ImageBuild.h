@@ -2,22 +2,25 @@
 
 #include "PageFileList.h"
 
+#include <QObject>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
-// Building the web page image: the listed page files are copied into a folder beside the
-// program and the outside builder MPFS.EXE packs that folder into WebPages.bin. Nothing here
-// shows anything; callers get the texts to put in boxes and the log.
+// Building the web page image: the listed page files are copied into a work folder and the
+// outside builder MPFS.EXE packs that folder into WebPages.bin. Nothing here shows anything;
+// callers get the texts to put in boxes and the log.
 
 // The largest image the unit takes.
 constexpr qint64 kMaxImageSize = 32700;
 
-// How long the builder may run. It is an outside program; one that hangs must not freeze the
-// window for good, so it is killed after this and the build fails.
+// How long the builder may run. It is an outside program; one that hangs must not keep the
+// download waiting for good, so it is killed after this and the build fails.
 constexpr int kBuilderTimeoutMs = 60000;
 
-// Folder the pages are copied into (the name really is spelled "TempWebPges"). Earlier copies
-// are not cleared out first, so a file left there is packed again.
+// Folder the pages are copied into (the name really is spelled "TempWebPges"), inside the
+// work folder (the program's folder, or a per-user folder where that cannot be written).
 QString TempFolderPath(const QString &programFolder);
 
 // Where the copy of `entry` goes: the temp folder plus the entry's file name, so entries with
@@ -39,36 +42,67 @@ QString BuilderProgramPath(const QString &programFolder);
 QString BuilderInputPath(const QString &programFolder);
 QString BuilderOutputPath(const QString &programFolder);
 
-// The text for a builder that could not be started, by the error number of the failed start;
-// numbers without a text of their own give an empty text.
-QString BuilderStartErrorText(int errorNumber);
-
-// Creates the temp folder if needed (one level) and copies every entry into it in list order,
-// a later copy replacing an earlier one of the same name. Log lines to add go to *logLines.
-// Fails with "Unable to create Temp Folder" (nothing cleaned up) or, at the first entry that is
-// not a readable regular file, "Cannot find file <entry>" after DeleteBuildFiles; the entries
-// after it are not copied. An entry that is itself the copy in the temp folder stays intact.
+// Creates the temp folder if needed (one level), empties it of everything but listed entries
+// that lie in it (so each image holds exactly the listed pages), and copies every entry into
+// it in list order, a later copy replacing an earlier one of the same name. Log lines to add go to
+// *logLines. Fails with "Unable to create Temp Folder" (nothing cleaned up) or, at the first entry
+// that is not a readable regular file, "Cannot find file <entry>" after DeleteBuildFiles; the
+// entries after it are not copied. An entry that is itself the copy in the temp folder stays
+// intact.
 bool CopyPagesToTempFolder(const QString &programFolder, const PageFileList &pageList,
                            QStringList *logLines);
 
 struct ImageBuildResult
 {
-    // When BuildImage fails: the error box text (it may be empty) and the log line that follows
-    // once the box has been closed.
+    bool ok = false;
+    // When the build failed: the error box text and the log line that follows once the box
+    // has been closed.
     QString boxText;
     QString logLine;
-    // Bytes in the built image; -1 when the builder left no readable image, which the build
-    // lets through so the image load reports it.
+    // Bytes in the built image; -1 when there is none.
     qint64 imageFileSize = -1;
 };
 
-// Runs the builder with an argument vector (no shell, so no quoting or injection through the
-// folder's name) and waits for it, at most `timeoutMs`, then measures the image. The builder's
-// exit status is not looked at: what counts is the image it leaves. Fails, after
-// DeleteBuildFiles, when the builder cannot be started, does not end in time, or the image is
-// larger than kMaxImageSize.
-bool BuildImage(const QString &programFolder, const PageFileList &pageList,
-                ImageBuildResult *result, int timeoutMs = kBuilderTimeoutMs);
+// Runs the builder without blocking the thread: its own process (no shell, so no quoting or
+// injection through the folder's name; on Unix in its own process group, so a builder that
+// is a script dies with its children when killed), at most `timeoutMs`. The build fails, and
+// DeleteBuildFiles runs, when the builder cannot be started (the system's reason in the box),
+// exits with a non-zero status or crashes (its own message, from its error output, in the
+// box), leaves no image, runs out of time, or leaves an image larger than kMaxImageSize.
+class ImageBuilder : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ImageBuilder(QObject *parent = nullptr);
+    ~ImageBuilder() override;
+
+    // Starts the build of the already copied pages; false when one is running. Finished
+    // follows, also for a builder that could not be started.
+    bool Start(const QString &builderProgram, const QString &workFolder,
+               const PageFileList &pageList, int timeoutMs = kBuilderTimeoutMs);
+    bool Running() const { return m_running; }
+    // Stops a running build (its process is killed); Finished follows with a failure.
+    void Cancel();
+
+signals:
+    void Finished(const ImageBuildResult &result);
+
+private:
+    void OnFinished(int exitCode, QProcess::ExitStatus status);
+    void OnError(QProcess::ProcessError error);
+    void KillGroup();
+    void Fail(const QString &text);
+    void Done(const ImageBuildResult &result);
+
+    QProcess *m_process = nullptr;
+    QTimer m_deadline;
+    QString m_program;
+    QString m_workFolder;
+    PageFileList m_pageList;
+    bool m_running = false;
+    bool m_timedOut = false;
+    bool m_cancelled = false;
+};
 
 // Deletes the copy of every entry now listed (when it is a file) and the image. The temp
 // folder stays; a copy whose entry has left the list stays too. Failures are not reported.

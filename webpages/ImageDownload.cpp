@@ -8,152 +8,130 @@ namespace {
 constexpr char kAck = 0x06;
 constexpr char kNak = 0x15;
 constexpr char kEot = 0x04;
+constexpr char kCan = 0x18;
+constexpr int kBlockData = 128;
 // Receivers commonly wait a second for a repeated EOT before they acknowledge the first, so
 // the EOT's acknowledgement gets longer than the usual ten ticks.
 constexpr int kEotAckTicks = 30;
-// Far beyond any image the build admits; a larger file is not read into memory.
-constexpr qint64 kLargestImageRead = 16 * 1024 * 1024;
 } // namespace
 
-ImageDownload::ImageDownload(ExchangeEngine &engine, ExchangeHost &host)
-    : m_engine(engine), m_host(host)
+bool LoadImageFile(const QString &path, QByteArray *image, QString *logLine)
 {
-    m_engine.RegisterExchange(ExchangeEngine::StateDownload, this);
-}
-
-void ImageDownload::StartDownload()
-{
-    m_engine.SetErrorRetryCount(0);
-    if (!m_engine.PortOpen() && !m_engine.OpenSerialPort()) {
-        m_host.DeleteBuildFiles();
-        return;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *logLine = QStringLiteral("Image file read error: ") + file.errorString();
+        return false;
     }
-    m_engine.SetLastCommand(QByteArrayLiteral("sv\r\n"));
-    m_engine.WriteSerialPort(m_engine.LastCommand());
-    m_engine.SetExchangeState(ExchangeEngine::StateDownload);
-    m_downloadStep = AwaitVersion;
+    if (file.size() > kLargestImageRead) {
+        *logLine =
+            QStringLiteral("Image file read error: %1 bytes is far too large").arg(file.size());
+        return false;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        *logLine = QStringLiteral("Image file read error: ") + file.errorString();
+        return false;
+    }
+    *image = bytes;
+    return true;
 }
 
-void ImageDownload::HandleReply(const QByteArray &reply)
+void ImageDownload::SetImage(const QByteArray &image)
 {
-    if (m_downloadStep == AwaitVersion) {
-        HandleVersionReply(reply);
+    m_image = image;
+}
+
+qint64 ImageDownload::BytesAcknowledged() const
+{
+    return qMin<qint64>(qint64(m_blockCounter - 1) * kBlockData, m_image.size());
+}
+
+void ImageDownload::Begin(ExchangeLink &link)
+{
+    m_blockCounter = 1;
+    m_step = AwaitVersion;
+    link.SendLine(QByteArrayLiteral("sv\r\n"));
+}
+
+void ImageDownload::Retry(ExchangeLink &link)
+{
+    link.SendLine(QByteArrayLiteral("sv\r\n"));
+}
+
+void ImageDownload::HandleReply(ExchangeLink &link, const QByteArray &reply)
+{
+    if (m_step == AwaitVersion) {
+        switch (link.VersionStep(reply, ExchangeError::NotFoundTooManyErrors)) {
+        case ExchangeLink::VersionOutcome::Waiting:
+            return;
+        case ExchangeLink::VersionOutcome::Failed:
+            End();
+            return;
+        case ExchangeLink::VersionOutcome::Accepted:
+            break;
+        }
+        // Not a line that an "Error" answer would resend: those are over with the version.
+        link.SendBytes(QByteArrayLiteral("zp\r\n"));
+        m_step = AwaitStart;
         return;
     }
     if (reply.isEmpty())
         return;
     const char byte = reply.at(0);
-    switch (m_downloadStep) {
+    switch (m_step) {
     case AwaitStart:
-        m_host.SetProgressVisible(true);
-        if (byte == kNak && m_imageLoaded)
-            m_downloadStep = SendImageBlock() ? AwaitFinalAck : AwaitBlockAck;
+        m_view.SetProgressVisible(true);
+        if (byte == kNak)
+            m_step = SendImageBlock(link) ? AwaitFinalAck : AwaitBlockAck;
         break;
     case AwaitBlockAck:
-        if (byte == kAck && SendImageBlock())
-            m_downloadStep = AwaitFinalAck;
+        // A NAK sends nothing: no block goes out twice, the time-out ends the transfer.
+        if (byte == kAck && SendImageBlock(link))
+            m_step = AwaitFinalAck;
         break;
     case AwaitFinalAck:
         if (byte == kAck) {
-            m_engine.WriteSerialPort(QByteArray(1, kEot));
-            m_engine.SetReplyTimeout(kEotAckTicks);
-            m_downloadStep = AwaitEotAck;
+            link.SendBytes(QByteArray(1, kEot), kEotAckTicks);
+            m_step = AwaitEotAck;
         }
         break;
     case AwaitEotAck:
-        if (byte == kAck)
-            Complete();
+        if (byte == kAck) {
+            End();
+            ExchangeResult result;
+            result.boxKind = MessageKind::Information;
+            result.boxText =
+                QStringLiteral("Download complete\rFile size: %1 bytes").arg(m_image.size());
+            link.Finish(result);
+        }
         break;
     default:
         break;
     }
 }
 
-void ImageDownload::HandleVersionReply(const QByteArray &reply)
+bool ImageDownload::SendImageBlock(ExchangeLink &link)
 {
-    const int error = m_engine.CheckErrorReply(reply);
-    if (error == -1) {
-        // This one closes the port before its box.
-        m_engine.SetReplyTimeout(0);
-        m_engine.CloseSerialPort();
-        m_host.ShowMessage(MessageKind::Error, QStringLiteral("TOLVEX not found\rError 1"));
-        m_host.AppendLog(QStringLiteral("TOLVEX not found"));
-        m_downloadStep = Idle;
-        m_engine.SetExchangeState(ExchangeEngine::StateNone);
-        return;
-    }
-    if (error == 1)
-        return;
-
-    const int version = m_engine.CheckVersionReply(reply.mid(2));
-    if (version == ExchangeEngine::kResent)
-        return;
-    if (version < 1) {
-        Fail(QStringLiteral("TOLVEX not found\rError 2"), QStringLiteral("TOLVEX not found"));
-        return;
-    }
-    if (version >= ExchangeEngine::kFirstUnsupportedVersion) {
-        Fail(QStringLiteral("TOLVEX version not supported\r"
-                            "Please download the latest version of this application"),
-             QStringLiteral("TOLVEX version not supported"));
-        return;
-    }
-    m_engine.WriteSerialPort(QByteArrayLiteral("zp\r\n"));
-    LoadImage();
-    m_downloadStep = AwaitStart;
-}
-
-void ImageDownload::Fail(const QString &text, const QString &logLine)
-{
-    m_engine.SetReplyTimeout(0);
-    m_host.ShowMessage(MessageKind::Error, text);
-    m_host.AppendLog(logLine);
-    m_engine.CloseSerialPort();
-    m_downloadStep = Idle;
-    m_engine.SetExchangeState(ExchangeEngine::StateNone);
-}
-
-void ImageDownload::LoadImage()
-{
-    m_imageLoaded = false;
-    QFile file(m_host.ImageFilePath());
-    QByteArray bytes;
-    bool ok = file.open(QIODevice::ReadOnly) && file.size() <= kLargestImageRead;
-    if (ok) {
-        bytes = file.readAll();
-        ok = file.error() == QFileDevice::NoError;
-    }
-    if (!ok) {
-        m_host.ShowMessage(MessageKind::Error, QStringLiteral("Cannot open file\nError 3"));
-        m_host.AppendLog(QStringLiteral("Image file read error"));
-        return;
-    }
-    m_imageBuffer = bytes;
-    m_imageLoaded = true;
-    m_blockCounter = 1;
-    m_engine.SetBlockMode(true);
-}
-
-bool ImageDownload::SendImageBlock()
-{
-    const int size = int(m_imageBuffer.size());
-    m_engine.WriteSerialPort(BuildImageBlock(m_imageBuffer, m_blockCounter));
-    m_host.SetProgressPosition(BlockProgress(m_blockCounter, size));
+    const int size = int(m_image.size());
+    link.SendBytes(BuildImageBlock(m_image, m_blockCounter));
+    m_view.SetProgress(BlockProgress(m_blockCounter, size),
+                       qMin<qint64>(qint64(m_blockCounter) * kBlockData, size), size);
     const bool final = IsFinalBlock(m_blockCounter, size);
     ++m_blockCounter;
     return final;
 }
 
-void ImageDownload::Complete()
+void ImageDownload::Abort(ExchangeLink &link, EndCause cause)
 {
-    m_engine.SetReplyTimeout(0);
-    m_engine.CloseSerialPort();
-    m_downloadStep = Idle;
-    m_engine.SetExchangeState(ExchangeEngine::StateNone);
-    m_host.SetProgressVisible(false);
-    m_engine.SetBlockMode(false);
-    m_host.DeleteBuildFiles();
-    m_host.ShowMessage(
-        MessageKind::Information,
-        QStringLiteral("Download complete\rFile size: %1 bytes").arg(m_host.ImageFileSize()));
+    // Once "zp" went out the unit waits for blocks; two CANs tell it the transfer is over.
+    if (cause != EndCause::PortLost && m_step >= AwaitStart)
+        link.SendBytes(QByteArray(2, kCan), 0);
+    End();
+}
+
+void ImageDownload::End()
+{
+    m_step = Idle;
+    m_view.SetProgressVisible(false);
+    m_view.DownloadEnded();
 }

@@ -1,0 +1,142 @@
+#pragma once
+
+#include "ExchangeLog.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// The numbered errors the operator sees in the boxes; the production tool exits with them.
+enum class ExchangeError
+{
+    None = 0,
+    NotFoundTooManyErrors = 1, // download: a fifth "Error" answer to the version query
+    NotFound = 2,              // the version answer is no version of this unit
+    FileUnreadable = 3,        // the image file could not be read
+    NotFoundRead = 4,          // read or write: a fifth "Error" answer to the version query
+    WriteMismatch = 6,         // an echo differed, or the unit refused a line
+    NoCommunication = 7,       // silence, a lost or unusable port
+};
+
+// What the link saw during one exchange, so a failure can be told apart: nothing came back,
+// only noise came back, or the unit answered and then stopped.
+struct LinkActivity
+{
+    qint64 bytesReceived = 0;
+    int repliesReceived = 0; // whole reply lines (or single bytes in block mode) handed over
+    int timeouts = 0;
+};
+
+// How an exchange ended. The engine reports it to the operator (box and log line in the order
+// `logBeforeBox` gives) and then hands it to whoever started the exchange.
+struct ExchangeResult
+{
+    enum class Outcome
+    {
+        Succeeded,
+        Incomplete, // ran to the end, but the unit refused some queries
+        Failed,
+        Cancelled,
+    };
+    Outcome outcome = Outcome::Succeeded;
+    ExchangeError error = ExchangeError::None;
+
+    // The closing box; no box when `boxText` is empty. A port box is the plain one.
+    MessageKind boxKind = MessageKind::Information;
+    bool portBox = false;
+    QString boxText;
+    // The closing log line; none when empty.
+    QString logLine;
+    bool logBeforeBox = false;
+    // For a unit that fell silent: what the link saw, in plain words, logged after the line.
+    QString diagnosis;
+
+    // Lines the unit answered with "Error" (CR LF removed), in the order sent.
+    QStringList refusedLines;
+    LinkActivity activity;
+
+    bool Succeeded() const { return outcome == Outcome::Succeeded; }
+    int ErrorNumber() const { return int(error); }
+};
+
+// What a running exchange may ask of the engine. Only the running exchange gets one, and only
+// between its start and its end.
+class ExchangeLink
+{
+public:
+    // The unit gets this long to answer a line or a block: ten ticks of 100 ms.
+    static constexpr int kReplyTicks = 10;
+
+    virtual ~ExchangeLink() = default;
+
+    // Sends a command line (with its CR LF). It becomes the line an "Error" answer resends.
+    // The reply time-out restarts at kReplyTicks.
+    virtual void SendLine(const QByteArray &line) = 0;
+    // Sends bytes that are no command line (a block, EOT, CAN CAN); the reply time-out restarts
+    // at `replyTicks`, or stops for 0.
+    virtual void SendBytes(const QByteArray &bytes, int replyTicks = kReplyTicks) = 0;
+
+    enum class ErrorAnswer
+    {
+        NotError, // the reply is not "Error\r\n"
+        Resent,   // the last line went out again; wait for its answer
+        GaveUp,   // a fifth "Error" answer in this exchange: nothing was sent
+    };
+    // "Error\r\n" answers to the version query are resent up to four times per exchange.
+    virtual ErrorAnswer CheckErrorReply(const QByteArray &reply) = 0;
+
+    enum class VersionOutcome
+    {
+        Waiting,  // resent after an "Error" or unreadable answer
+        Accepted, // a supported version: go on
+        Failed,   // the exchange has ended with the version step's error
+    };
+    // The answer to "sv\r\n": logs the version and judges it. `tooManyErrors` is the error the
+    // exchange ends with at a fifth "Error" answer (1 for the download, 4 for the others).
+    virtual VersionOutcome VersionStep(const QByteArray &reply, ExchangeError tooManyErrors) = 0;
+
+    virtual void Log(const QString &line) = 0;
+    virtual QString DateTimeText() = 0;
+
+    // Ends the exchange: the time-out stops, the port closes, the engine is free for the next
+    // start, then the result is reported. Nothing may be sent afterwards.
+    virtual void Finish(const ExchangeResult &result) = 0;
+};
+
+// One conversation with the unit: read, write, MAC assignment or image download. It owns its
+// lines, what a retry resends and how it ends; the engine owns the port, the time-out and the
+// retry budget, and runs one exchange at a time.
+class Exchange
+{
+public:
+    // Why an exchange is ended from outside.
+    enum class EndCause
+    {
+        TimedOut,  // no answer, no retries left (or the exchange refused one)
+        Cancelled, // the operator or a signal stopped it
+        PortLost,  // the device vanished or refused a write
+    };
+
+    virtual ~Exchange() = default;
+
+    // For log lines: "Read", "Write", "MAC assignment", "Download".
+    virtual QString Name() const = 0;
+    // The port is open and the retry budget fresh: send the first line.
+    virtual void Begin(ExchangeLink &link) = 0;
+    // One reply line, or one byte while SingleBytes() holds.
+    virtual void HandleReply(ExchangeLink &link, const QByteArray &reply) = 0;
+    // Whether a reply time-out may be answered by reopening the port and calling Retry.
+    virtual bool RetryAllowed() const { return true; }
+    // After a reply time-out the port was reopened: resend what this exchange needs.
+    virtual void Retry(ExchangeLink &link) = 0;
+    // Last words before the engine ends the exchange from outside; the port is still open for
+    // TimedOut and Cancelled (a download cancels the unit's transfer here), closed for PortLost.
+    // Clean-up that every end needs belongs here and in the exchange's own Finish path.
+    virtual void Abort(ExchangeLink &link, EndCause cause)
+    {
+        (void)link;
+        (void)cause;
+    }
+    // True while the unit answers in single bytes rather than lines.
+    virtual bool SingleBytes() const { return false; }
+};

@@ -1,11 +1,13 @@
 #pragma once
 
-// A port and a window stand-in for tests of the protocol code: the port records what was
+// A port and a host stand-in for tests of the protocol code: the port records what was
 // written and is fed bytes by the test; the host records log lines and message boxes and
 // holds the settings as plain data.
 
-#include "link/ExchangeHost.h"
+#include "exchanges/SettingsStore.h"
+#include "link/ExchangeLog.h"
 #include "link/PortIo.h"
+#include "webpages/ImageDownload.h"
 
 #include <QByteArray>
 #include <QList>
@@ -37,6 +39,12 @@ public:
     }
     // Bytes from the unit, as a read of the port would return them.
     void Feed(const QByteArray &bytes) { Deliver(bytes); }
+    // The device vanished: released at once, reported to the engine.
+    void Lose()
+    {
+        isOpen = false;
+        ReportLost();
+    }
 
     QStringList openedDevices;
     QList<OpenResult> openResults; // consumed one per Open; Opened when empty
@@ -47,7 +55,12 @@ public:
     int closeCount = 0;
 };
 
-class FakeHost : public ExchangeHost
+// Everything the exchanges ask of a host, as plain data: log lines, boxes (in order), the
+// chosen port, the settings and the download's progress.
+class FakeHost : public ExchangeLog,
+                 public PortChoice,
+                 public SnapshotSettingsStore,
+                 public DownloadView
 {
 public:
     struct Box
@@ -76,14 +89,19 @@ public:
     QString DateTimeText() override { return QStringLiteral("<now>"); }
     int PortNumber() override { return portNumber; }
     QString PortDevice(int number) override { return QStringLiteral("/dev/fake%1").arg(number); }
-    SettingsSnapshot ReadSettings() override { return settings; }
-    void ApplySettingsUpdate(const SettingsUpdate &update) override { updates << update; }
-    bool MacAssignmentMode() override { return macMode; }
+    void ApplySettingsUpdate(const SettingsUpdate &update) override
+    {
+        updates << update;
+        SnapshotSettingsStore::ApplySettingsUpdate(update);
+    }
     void SetProgressVisible(bool visible) override { progressVisible = visible; }
-    void SetProgressPosition(int percent) override { progress << percent; }
-    void DeleteBuildFiles() override { ++deleteBuildFilesCount; }
-    QString ImageFilePath() override { return imagePath; }
-    int ImageFileSize() override { return imageFileSize; }
+    void SetProgress(int percent, qint64 bytesSent, qint64 total) override
+    {
+        progress << percent;
+        bytesShown = bytesSent;
+        totalShown = total;
+    }
+    void DownloadEnded() override { ++downloadEndedCount; }
 
     QStringList log;
     QList<Box> boxes;
@@ -91,12 +109,10 @@ public:
     QStringList events; // log lines, boxes and port boxes in the order they happened
     std::function<void()> whileBoxOpen; // runs while a "modal" box is shown
     int portNumber = 1;
-    SettingsSnapshot settings;
     QList<SettingsUpdate> updates;
-    bool macMode = false;
     bool progressVisible = false;
     QList<int> progress;
-    int deleteBuildFilesCount = 0;
-    QString imagePath;
-    int imageFileSize = 0;
+    qint64 bytesShown = 0;
+    qint64 totalShown = 0;
+    int downloadEndedCount = 0;
 };

@@ -48,7 +48,8 @@ double ProgramToRx(const QByteArray &image)
     options.programPath = dir.filePath("tolvex-config");
     options.macCounterPath = dir.filePath("no-counter");
     TMainForm form(options, dialogs);
-    form.Download().StartDownload();
+    form.Download().SetImage(image);
+    form.Engine().Start(form.Download());
     if (!WaitFor([&] { return !dialogs.boxes.isEmpty() && peer.RxFinished(); }, 60000) ||
         !dialogs.boxTexts().value(0).startsWith("Download complete"))
         return -1;
@@ -130,7 +131,8 @@ void AgainstSimulatedUnit()
     TMainForm form(options, dialogs);
     QElapsedTimer clock;
     clock.start();
-    form.Download().StartDownload();
+    form.Download().SetImage(image);
+    form.Engine().Start(form.Download());
     const bool done = WaitFor([&] { return !dialogs.boxes.isEmpty(); }, 60000);
     const double seconds = double(clock.nsecsElapsed()) / 1e9;
     const int blocks = 32700 / 128 + 1;

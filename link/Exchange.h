@@ -131,12 +131,14 @@ public:
     virtual void Retry(ExchangeLink &link) = 0;
     // Last words before the engine ends the exchange from outside; the port is still open for
     // TimedOut and Cancelled (a download cancels the unit's transfer here), closed for PortLost.
-    // Clean-up that every end needs belongs here and in the exchange's own Finish path.
     virtual void Abort(ExchangeLink &link, EndCause cause)
     {
         (void)link;
         (void)cause;
     }
+    // Called once when the exchange has ended, however it ended (its port could not even be
+    // opened, included), before the result is reported: clean-up that every end needs.
+    virtual void Ended() {}
     // True while the unit answers in single bytes rather than lines.
     virtual bool SingleBytes() const { return false; }
 };

@@ -339,8 +339,10 @@ void ExchangeEngine::Finish(const ExchangeResult &given)
     m_replyTimeout = 0;
     m_retryPending = false;
     ClosePort();
+    Exchange *ended = m_current;
     m_current = nullptr;
     ++m_run;
+    ended->Ended();
 
     ExchangeResult result = given;
     result.activity = m_activity;

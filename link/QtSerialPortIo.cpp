@@ -99,7 +99,10 @@ void QtSerialPortIo::OnError(QSerialPort::SerialPortError error)
 {
     if (error == QSerialPort::WriteError)
         m_writeFailed = true;
-    if (error == QSerialPort::ResourceError || error == QSerialPort::PermissionError) {
+    // A read that fails (a pseudo-terminal whose other side closed reads as end of file, a
+    // pulled adapter as an I/O error) means the device is gone as surely as a resource error.
+    if (error == QSerialPort::ResourceError || error == QSerialPort::PermissionError ||
+        error == QSerialPort::ReadError) {
         if (m_port.isOpen()) {
             m_lost = true;
             m_port.close();

@@ -65,7 +65,6 @@ void ImageDownload::HandleReply(ExchangeLink &link, const QByteArray &reply)
         case ExchangeLink::VersionOutcome::Waiting:
             return;
         case ExchangeLink::VersionOutcome::Failed:
-            End();
             return;
         case ExchangeLink::VersionOutcome::Accepted:
             break;
@@ -97,7 +96,6 @@ void ImageDownload::HandleReply(ExchangeLink &link, const QByteArray &reply)
         break;
     case AwaitEotAck:
         if (byte == kAck) {
-            End();
             ExchangeResult result;
             result.boxKind = MessageKind::Information;
             result.boxText =
@@ -126,10 +124,9 @@ void ImageDownload::Abort(ExchangeLink &link, EndCause cause)
     // Once "zp" went out the unit waits for blocks; two CANs tell it the transfer is over.
     if (cause != EndCause::PortLost && m_step >= AwaitStart)
         link.SendBytes(QByteArray(2, kCan), 0);
-    End();
 }
 
-void ImageDownload::End()
+void ImageDownload::Ended()
 {
     m_step = Idle;
     m_view.SetProgressVisible(false);

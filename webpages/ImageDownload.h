@@ -56,6 +56,8 @@ public:
     void Retry(ExchangeLink &link) override;
     void Abort(ExchangeLink &link, EndCause cause) override;
     bool SingleBytes() const override { return m_step >= AwaitStart; }
+    // Progress hidden, build files deleted, ready for the next run.
+    void Ended() override;
 
     int DownloadStep() const { return m_step; }
     // The number the next block carries on the wire: 1 at the start, wrapping 255 -> 0.
@@ -66,7 +68,6 @@ public:
 private:
     // Sends the block the counter points at; true when it was the final block.
     bool SendImageBlock(ExchangeLink &link);
-    void End();
 
     DownloadView &m_view;
     int m_step = Idle;

@@ -6,7 +6,9 @@
 #include "widgets/TdxfCheckBox.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -264,13 +266,69 @@ private slots:
         QCOMPARE(ReadTestFile(path("mac/SetMACAddress.txt")), QByteArray("12\r\nAB\r\n"));
     }
 
-    void closeQuestionYes_saveCancelled_stillCloses()
+    void saveQuestionYes_saveCancelledOrFailed_keepsWindowAndList_data()
     {
+        QTest::addColumn<QString>("target"); // "" cancels the save dialog
+        QTest::addColumn<QStringList>("boxes");
+        QTest::newRow("save cancelled") << QString() << QStringList();
+        QTest::newRow("save failed")
+            << "no-such-folder/list.txt"
+            << QStringList{"Cannot create file <dir>/no-such-folder/list.txt"};
+    }
+
+    void saveQuestionYes_saveCancelledOrFailed_keepsWindowAndList()
+    {
+        QFETCH(QString, target);
+        QFETCH(QStringList, boxes);
+        boxes.replaceInStrings("<dir>", dir->path());
         auto form = makeForm(true);
         dialogs->fileLists = {{"/pages/index.htm"}};
         form->AddButtonClick();
+
+        // At close: the window stays open.
         dialogs->answers = {Dialogs::Answer::Yes};
-        QVERIFY(form->FormCloseQuery()); // the save dialog gets no name: cancelled
+        dialogs->fileNames = {target.isEmpty() ? QString() : path(target)};
+        QVERIFY(!form->FormCloseQuery());
+        QCOMPARE(dialogs->boxTexts(), boxes);
+
+        // Before loading another list: the edited list stays.
+        QVERIFY(WriteTestFile(path("other.txt"), "/other/page.htm\r\n"));
+        dialogs->answers = {Dialogs::Answer::Yes};
+        dialogs->fileNames = {target.isEmpty() ? QString() : path(target), path("other.txt")};
+        form->LoadPageListButtonClick();
+        QCOMPARE(form->PageFiles().Items(), QStringList{"/pages/index.htm"});
+        QVERIFY(form->PageListChanged());
+    }
+
+    void closeWithUnwritableCounterFile_reportsAndCloses()
+    {
+        QVERIFY(QDir(dir->path()).mkdir("mac"));
+        QVERIFY(WriteTestFile(path("mac/SetMACAddress.txt"), "12\r\nAB\r\n"));
+        auto form = makeForm();
+        // A folder now stands where the file was: it exists, but cannot be replaced by a file.
+        QVERIFY(QFile::remove(path("mac/SetMACAddress.txt")));
+        QVERIFY(QDir(dir->path()).mkpath("mac/SetMACAddress.txt"));
+        form->Ui().NewMAC2Edit->setText("AC");
+        QVERIFY(form->FormCloseQuery());
+        QCOMPARE(dialogs->boxTexts(),
+                 QStringList{"Cannot create file " + path("mac/SetMACAddress.txt")});
+    }
+
+    void unreadableDefaultPageListOrCounter_reportsAndCarriesOn_data()
+    {
+        QTest::addColumn<QString>("folderInTheWay");
+        QTest::newRow("page list") << "DefaultFileList.txt";
+        QTest::newRow("counter file") << "mac/SetMACAddress.txt";
+    }
+
+    void unreadableDefaultPageListOrCounter_reportsAndCarriesOn()
+    {
+        QFETCH(QString, folderInTheWay);
+        QVERIFY(QDir(dir->path()).mkpath(folderInTheWay)); // exists, but is no file
+        auto form = makeForm();
+        QCOMPARE(dialogs->boxTexts(), QStringList{"Cannot open file " + path(folderInTheWay)});
+        QVERIFY(form->LogLines().contains("DefaultConfig.txt Not Found"));
+        QVERIFY(form->isEnabled());
     }
 
     void closeWithoutChanges_asksNothing()
@@ -353,6 +411,8 @@ private slots:
                                             << "/a b/c'd";
         QTest::newRow("root") << "/tolvex-config"
                               << "";
+        // Started through the search path: the folder the executable lies in.
+        QTest::newRow("no separator") << "tolvex-config" << QCoreApplication::applicationDirPath();
     }
 
     void programFolder_fromThePathAsGiven()
@@ -362,17 +422,89 @@ private slots:
         QCOMPARE(TMainForm::ProgramFolderFromPath(programPath), folder);
     }
 
-    void readWithPortThatCannotOpen_showsOnlyTheOpenBox()
+    void readWithPortThatCannotOpen_showsTheReason_data()
     {
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing") << int(PortIo::OpenResult::NoSuchDevice) << "No such device";
+        QTest::newRow("busy") << int(PortIo::OpenResult::InUse) << "in use by another program";
+        QTest::newRow("forbidden") << int(PortIo::OpenResult::NoPermission) << "dialout";
+    }
+
+    void readWithPortThatCannotOpen_showsTheReason()
+    {
+        QFETCH(int, result);
+        QFETCH(QString, reason);
         auto form = makeForm();
-        port->openResults = {PortIo::OpenResult::OpenFailed};
+        port->openResults = {PortIo::OpenResult(result)};
         form->Ui().SerialPortCSpinEdit->SetValue(7);
         form->ReadButtonClick();
-        QCOMPARE(dialogs->plainErrors, QStringList{"Unable to open serial port 7"});
+        QCOMPARE(dialogs->plainErrors.size(), 1);
+        const QStringList lines = dialogs->plainErrors.at(0).split('\n');
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines.at(0), QString("Unable to open serial port 7"));
+        QVERIFY2(lines.at(1).contains(reason), qPrintable(lines.at(1)));
         QVERIFY(port->writes.isEmpty());
         for (int i = 0; i < 50; ++i)
             form->Timer1Timer();
         QVERIFY(dialogs->boxes.isEmpty());
+        QVERIFY(form->Ui().ReadButton->isEnabled());
+    }
+
+    void exchangeButtons_disabledWhileAnExchangeRuns_backHoweverItEnds_data()
+    {
+        QTest::addColumn<QString>("end");
+        QTest::newRow("answered") << "answered";
+        QTest::newRow("silent unit") << "silent";
+        QTest::newRow("device lost") << "lost";
+    }
+
+    void exchangeButtons_disabledWhileAnExchangeRuns_backHoweverItEnds()
+    {
+        QFETCH(QString, end);
+        QVERIFY(QDir(dir->path()).mkdir("mac"));
+        QVERIFY(WriteTestFile(path("mac/SetMACAddress.txt"), "12\r\nAB\r\n"));
+        auto form = makeForm(true);
+        MainFormUi &ui = form->Ui();
+        const QList<QPushButton *> buttons{ui.ReadButton, ui.WriteButton, ui.SendNewMACButton,
+                                           ui.DownloadButton};
+        form->SendNewMACButtonClick();
+        QCOMPARE(port->writes, QList<QByteArray>{"ma4779\r\n"});
+        for (QPushButton *button : buttons)
+            QVERIFY(!button->isEnabled());
+        // A second press is refused while the first runs: nothing else goes out.
+        form->ReadButtonClick();
+        QCOMPARE(port->writes.size(), 1);
+
+        if (end == "answered") {
+            port->Feed("MA0,4,163,0,18,171,\r\n");
+            port->Feed("ZC\r\n");
+            QCOMPARE(dialogs->boxTexts(), QStringList{"Data read OK"});
+        } else if (end == "silent") {
+            for (int i = 0; i < 60 && form->Engine().Running(); ++i)
+                form->Timer1Timer();
+            QCOMPARE(dialogs->boxTexts(), QStringList{"Cannot communicate with TOLVEX\nError 7"});
+            // Every retry resent the "ma" line; it never turned into a read.
+            QCOMPARE(port->writes, QList<QByteArray>(4, "ma4779\r\n"));
+        } else {
+            port->Lose();
+            QTRY_VERIFY(!form->Engine().Running());
+            QCOMPARE(dialogs->plainErrors.size(), 1);
+            QVERIFY(dialogs->plainErrors.at(0).startsWith("Serial port device lost"));
+        }
+        for (QPushButton *button : buttons)
+            QVERIFY(button->isEnabled());
+    }
+
+    void addressBoxes_showTheWholeNumberTheLineGave()
+    {
+        QVERIFY(WriteTestFile(path("long.txt"), "nc1234.5.6.70000\r\n"));
+        auto form = makeForm();
+        QVERIFY(form->LoadSettingsFile(path("long.txt")));
+        MainFormUi &ui = form->Ui();
+        QCOMPARE(ui.clientAddrEdits[0]->text(), QString("1234"));
+        QCOMPARE(ui.clientAddrEdits[3]->text(), QString("70000"));
+        QCOMPARE(form->ReadSettings().client[0], QString("1234"));
     }
 
     void writeWithInvalidSettings_logsFiveLines_thenThereAreErrors()

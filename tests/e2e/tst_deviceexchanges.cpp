@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -199,7 +200,11 @@ private slots:
         QVERIFY(waitForBox(1, 10000));
         QCOMPARE(dialogs->boxTexts(), QStringList{"Cannot communicate with TOLVEX\nError 7"});
         QCOMPARE(sim->receivedLines(), QList<QByteArray>(4, "sv\r\n"));
-        QCOMPARE(form->LogLines().last(), QString("Cannot communicate with TOLVEX"));
+        const QStringList log = form->LogLines();
+        QCOMPARE(log.mid(log.size() - 2),
+                 (QStringList{"Cannot communicate with TOLVEX",
+                              "No byte at all came back from the unit: check the cable, the "
+                              "unit's power and the port number"}));
         QVERIFY(!form->Engine().PortOpen());
     }
 
@@ -218,13 +223,22 @@ private slots:
         QCOMPARE(lines.mid(restart + 1), kReadLines.mid(1));
     }
 
-    void pulledCable_midExchange_error7_thenNextReadWorksOncePortIsBack()
+    void pulledCable_midExchange_oneLostBox_thenNextReadWorksOncePortIsBack()
     {
         bringUp({"--close-after", "4", "--reopen-after-ms", "4000"});
         form->ReadButtonClick();
-        QVERIFY(waitForBox(1, 10000));
-        QCOMPARE(dialogs->boxTexts(), QStringList{"Cannot communicate with TOLVEX\nError 7"});
+        QVERIFY2(QTest::qWaitFor([&] { return !dialogs->plainErrors.isEmpty(); }, 10000),
+                 qPrintable(form->LogLines().join(" | ") +
+                            " boxes: " + dialogs->boxTexts().join(" | ")));
+        QVERIFY(!form->Engine().Running());
         QVERIFY(!form->Engine().PortOpen());
+        QVERIFY(form->Ui().ReadButton->isEnabled());
+        QTest::qWait(1500); // nothing more follows: no open boxes, no Error 7
+        QCOMPARE(dialogs->plainErrors.size(), 1);
+        QVERIFY2(dialogs->plainErrors.at(0).startsWith("Serial port device lost"),
+                 qPrintable(dialogs->plainErrors.at(0)));
+        QVERIFY(dialogs->boxes.isEmpty());
+        QVERIFY(form->LogLines().last().startsWith("Serial port device lost"));
         QVERIFY(sim->waitForEvent("CLOSED", 1000));
         QVERIFY(sim->waitForEvent("PTY", 8000)); // the unit is back
         dialogs->boxes.clear();
@@ -255,7 +269,8 @@ private slots:
             }
             QVERIFY(waitForBox(1, 15000));
             QTest::qWait(200);
-            QCOMPARE(form->Engine().ReplyTimeout(), 0);
+            QVERIFY(!form->Engine().Running());
+            QCOMPARE(dialogs->boxes.size(), 1);
         }
     }
 
@@ -274,12 +289,49 @@ private slots:
         QCOMPARE(ReadTestFile(dir->filePath("mac/SetMACAddress.txt")), QByteArray("12\r\nAC\r\n"));
     }
 
+    void refusedLines_neverASuccess_data()
+    {
+        QTest::addColumn<QString>("exchange");
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("write") << "write"
+                               << "Errors occurred during the write operation\rCheck all "
+                                  "values\rError 6"
+                               << "Refused by TOLVEX: bh77";
+        QTest::newRow("read") << "read"
+                              << "Data read incomplete\rTOLVEX refused: bh"
+                              << "Refused by TOLVEX: bh";
+    }
+
+    void refusedLines_neverASuccess()
+    {
+        QFETCH(QString, exchange);
+        QFETCH(QString, box);
+        QFETCH(QString, logged);
+        bringUp({"--refuse", "bh"});
+        fillValidSettings();
+        form->Ui().ServerTimeoutCSpinEdit->SetValue(77);
+        if (exchange == "write")
+            form->WriteButtonClick();
+        else
+            form->ReadButtonClick();
+        QVERIFY(waitForBox());
+        QCOMPARE(dialogs->boxTexts(), QStringList{box});
+        QVERIFY(form->LogLines().contains(logged));
+        QCOMPARE(sim->receivedLines().last(),
+                 exchange == "write" ? QByteArray("zc\r\n") : QByteArray("ns\r\n"));
+        if (exchange == "read") // everything else was filled; the refused setting kept its value
+            QCOMPARE(form->Ui().ServerTimeoutCSpinEdit->Value(), 77);
+    }
+
     void missingDevice_openBoxOnly_windowStaysUsable()
     {
         bringUp();
         form->Ui().SerialPortCSpinEdit->SetValue(200); // not in ComPorts.txt: /dev/ttyS199
         form->ReadButtonClick();
-        QCOMPARE(dialogs->plainErrors, QStringList{"Unable to open serial port 200"});
+        QCOMPARE(dialogs->plainErrors.size(), 1);
+        QVERIFY(dialogs->plainErrors.at(0).startsWith("Unable to open serial port 200\nNo such "
+                                                      "device"));
         QTest::qWait(1200);
         QVERIFY(dialogs->boxes.isEmpty());
         form->Ui().SerialPortCSpinEdit->SetValue(1);

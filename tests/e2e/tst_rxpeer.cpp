@@ -51,8 +51,8 @@ private slots:
         options.programPath = dir.filePath("tolvex-config");
         options.macCounterPath = dir.filePath("no-mac-file");
         TMainForm form(options, dialogs);
-        form.Engine().SetRetriesLeft(3);
-        form.Download().StartDownload();
+        form.Download().SetImage(image);
+        QVERIFY(form.Engine().Start(form.Download()));
 
         QVERIFY(QTest::qWaitFor([&] { return !dialogs.boxes.isEmpty(); }, 30000));
         QVERIFY(QTest::qWaitFor([&] { return peer.RxFinished(); }, 5000));

@@ -10,9 +10,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QPushButton>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -42,7 +44,14 @@ class TestWebPageDownload : public QObject
         options.macCounterPath = dir->filePath("no-counter");
         options.showWebPages = true;
         form = new TMainForm(options, *dialogs);
-        form->Engine().SetRetriesLeft(0);
+    }
+    // A builder of the test's own: a shell script standing where MPFS.EXE is looked for.
+    void replaceBuilder(const QByteArray &script)
+    {
+        QVERIFY(QFile::remove(program + "/MPFS.EXE"));
+        QVERIFY(WriteTestFile(program + "/MPFS.EXE", script));
+        QFile::setPermissions(program + "/MPFS.EXE",
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
     void addPage(const QString &name, const QByteArray &bytes)
     {
@@ -83,6 +92,9 @@ private slots:
     void download_unitUnpacksTheOriginals_buildFilesCleanedUp()
     {
         bringUp();
+        // Left by an earlier build: it must not reach the unit.
+        QVERIFY(QDir().mkpath(program + "/TempWebPges"));
+        QVERIFY(WriteTestFile(program + "/TempWebPges/removed.htm", "old page"));
         addPage("index.htm", "<html><body>TOLVEX</body></html>\n");
         addPage("inputs.cgi", QByteArray(3000, 'i'));
         addPage("Status Page.htm", QByteArray("\x00\xff\r\n binary", 11));
@@ -115,29 +127,76 @@ private slots:
         QVERIFY(sim->receivedLines().isEmpty());
     }
 
-    void builderMissing_pathOrFileNameNotFound()
+    void builderFails_itsOwnMessageInOneBox_nothingSent_data()
     {
-        bringUp();
-        addPage("a.htm", "a");
-        QVERIFY(QFile::remove(program + "/MPFS.EXE"));
-        form->DownloadButtonClick();
-        QCOMPARE(dialogs->boxTexts(), QStringList{"Path or file name not found"});
-        QCOMPARE(form->LogLines().last(),
-                 QString("Unable to create Image: Path or file name not found"));
-        QVERIFY(copies().isEmpty());
+        QTest::addColumn<QByteArray>("builder"); // "" removes it; else the file's content
+        QTest::addColumn<bool>("executable");
+        QTest::addColumn<QString>("boxStart");
+        QTest::addColumn<QString>("boxHas");
+        QTest::newRow("missing") << QByteArray() << true << "Unable to start the image builder"
+                                 << "Path or file name not found";
+        QTest::newRow("not executable")
+            << QByteArray("#!/bin/sh\nexit 0\n") << false << "Unable to start the image builder"
+            << "Permission denied";
+        QTest::newRow("not a program")
+            << QByteArray(64, '\x7f') << true << "Unable to start the image builder"
+            << "format";
+        QTest::newRow("exit status") << QByteArray("#!/bin/sh\necho 'name too long: x.htm' >&2\n"
+                                                   "exit 3\n")
+                                     << true << "Image builder failed (exit status 3)"
+                                     << "\nname too long: x.htm";
+        QTest::newRow("no image") << QByteArray("#!/bin/sh\necho 'nothing to pack'\nexit 0\n")
+                                  << true << "Image builder made no image"
+                                  << "nothing to pack";
     }
 
-    void builderBroken_execFormatError()
+    void builderFails_itsOwnMessageInOneBox_nothingSent()
+    {
+        QFETCH(QByteArray, builder);
+        QFETCH(bool, executable);
+        QFETCH(QString, boxStart);
+        QFETCH(QString, boxHas);
+        bringUp();
+        addPage("a.htm", "a");
+        if (builder.isEmpty()) {
+            QVERIFY(QFile::remove(program + "/MPFS.EXE"));
+        } else {
+            replaceBuilder(builder);
+            if (!executable)
+                QFile::setPermissions(program + "/MPFS.EXE", QFile::ReadOwner | QFile::WriteOwner);
+        }
+        form->DownloadButtonClick();
+        QVERIFY(waitForBox());
+        QTest::qWait(1500); // no Error 7 or other box follows
+        QCOMPARE(dialogs->boxes.size(), 1);
+        const QString box = dialogs->boxTexts().at(0);
+        QVERIFY2(box.startsWith(boxStart) && box.contains(boxHas), qPrintable(box));
+        QVERIFY(form->LogLines().last().startsWith("Unable to create Image: "));
+        QVERIFY(copies().isEmpty());
+        QVERIFY(sim->receivedLines().isEmpty());
+        QVERIFY(form->Ui().DownloadButton->isEnabled());
+    }
+
+    void slowBuilder_windowStaysResponsive_buttonsWaitForIt()
     {
         bringUp();
         addPage("a.htm", "a");
-        QVERIFY(QFile::remove(program + "/MPFS.EXE"));
-        QVERIFY(WriteTestFile(program + "/MPFS.EXE", QByteArray(64, '\x7f')));
-        QFile::setPermissions(program + "/MPFS.EXE",
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        replaceBuilder("#!/bin/sh\nsleep 1\nexec " TOLVEX_BIN_DIR "/MPFS.EXE \"$@\"\n");
         form->DownloadButtonClick();
-        QCOMPARE(dialogs->boxTexts(), QStringList{"Exec format error"});
-        QVERIFY(copies().isEmpty());
+        QVERIFY(form->Builder().Running());
+        QVERIFY(!form->Ui().DownloadButton->isEnabled());
+        QVERIFY(!form->Ui().ReadButton->isEnabled());
+        // The event loop runs while the builder works: timers fire, the window repaints.
+        int ticks = 0;
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+        ticker.start(50);
+        QTest::qWait(500);
+        QVERIFY(ticks >= 5);
+        QVERIFY(waitForBox());
+        QVERIFY2(dialogs->boxTexts().value(0).startsWith("Download complete"),
+                 qPrintable(dialogs->boxTexts().join(" | ")));
+        QVERIFY(form->Ui().DownloadButton->isEnabled());
     }
 
     void imageTooLarge_refusedWithItsSize_filesDeleted()
@@ -148,6 +207,7 @@ private slots:
             big[i] = char(QRandomGenerator::global()->bounded(256));
         addPage("big.htm", big);
         form->DownloadButtonClick();
+        QVERIFY(waitForBox());
         const QString box = dialogs->boxTexts().value(0);
         QVERIFY2(box.startsWith("Image size is too large - Maximum 32700 bytes\rFile size is "),
                  qPrintable(box));
@@ -157,30 +217,50 @@ private slots:
         QVERIFY(sim->receivedLines().isEmpty());
     }
 
-    void unitNaksABlock_transferStands_error7_filesKept()
+    void transferFails_unitCancelled_cleanedUp_nextDownloadWorks_data()
     {
-        bringUp({"--nak-block", "2"});
-        addPage("inputs.cgi", QByteArray(1000, 'x'));
-        form->DownloadButtonClick();
-        QVERIFY(waitForBox());
-        QCOMPARE(dialogs->boxTexts(), QStringList{"Cannot communicate with TOLVEX\nError 7"});
-        QVERIFY(QFile::exists(program + "/WebPages.bin"));
-        QCOMPARE(copies(), QStringList{"inputs.cgi"});
-        QVERIFY(!form->Engine().BlockMode());
+        QTest::addColumn<QStringList>("fault");
+        QTest::newRow("unit NAKs a block") << QStringList{"--nak-block", "2"};
+        QTest::newRow("unit falls silent") << QStringList{"--stop-ack-after", "3"};
     }
 
-    void unitFallsSilentMidTransfer_error7_thenReadWorks()
+    void transferFails_unitCancelled_cleanedUp_nextDownloadWorks()
     {
-        bringUp({"--stop-ack-after", "3"});
-        addPage("inputs.cgi", QByteArray(2000, 'y'));
+        QFETCH(QStringList, fault);
+        bringUp(fault);
+        addPage("inputs.cgi", QByteArray(2000, 'x'));
         form->DownloadButtonClick();
         QVERIFY(waitForBox());
         QCOMPARE(dialogs->boxTexts(), QStringList{"Cannot communicate with TOLVEX\nError 7"});
+        // The unit was told the transfer is over; nothing but "sv" and "zp" went out as lines.
+        QVERIFY(sim->waitForEvent("XMODEM END cancelled", 3000));
+        QCOMPARE(sim->receivedLines(), (QList<QByteArray>{"sv\r\n", "zp\r\n"}));
+        QVERIFY(form->Ui().WebPagedxfProgressBar->isHidden());
+        QVERIFY(copies().isEmpty());
+        QVERIFY(!QFile::exists(program + "/WebPages.bin"));
+
+        // A healthy unit again: the very next download goes through, no other exchange between.
         QVERIFY(sim->sendCommand("reset"));
         dialogs->boxes.clear();
-        form->ReadButtonClick();
+        form->DownloadButtonClick();
         QVERIFY(waitForBox());
-        QCOMPARE(dialogs->boxTexts(), QStringList{"Data read OK"});
+        QVERIFY2(dialogs->boxTexts().value(0).startsWith("Download complete"),
+                 qPrintable(dialogs->boxTexts().join(" | ")));
+    }
+
+    void operatorCancel_midTransfer_unitToldNoOkBox()
+    {
+        bringUp({"--wire-delay"});
+        addPage("inputs.cgi", QByteArray(20000, 'z'));
+        form->DownloadButtonClick();
+        QVERIFY(QTest::qWaitFor([&] { return form->Download().DownloadStep() >= 3; }, 10000));
+        form->Engine().Cancel();
+        QVERIFY(sim->waitForEvent("XMODEM END cancelled", 3000));
+        QTest::qWait(300);
+        QVERIFY(dialogs->boxes.isEmpty());
+        QCOMPARE(form->LogLines().last(), QString("Download cancelled by the operator"));
+        QVERIFY(form->Ui().DownloadButton->isEnabled());
+        QVERIFY(form->Ui().WebPagedxfProgressBar->isHidden());
     }
 
     void portCannotOpen_buildFilesDeleted()
@@ -189,7 +269,8 @@ private slots:
         addPage("a.htm", "a");
         form->Ui().SerialPortCSpinEdit->SetValue(200);
         form->DownloadButtonClick();
-        QCOMPARE(dialogs->plainErrors, QStringList{"Unable to open serial port 200"});
+        QVERIFY(QTest::qWaitFor([&] { return !dialogs->plainErrors.isEmpty(); }, 10000));
+        QVERIFY(dialogs->plainErrors.at(0).startsWith("Unable to open serial port 200\n"));
         QVERIFY(copies().isEmpty());
         QVERIFY(!QFile::exists(program + "/WebPages.bin"));
     }

@@ -85,6 +85,8 @@ bool ApplyFault(FaultSettings *faults, const QString &name, const QString &value
             f.version = text;
     } else if (name == QLatin1String("wrong-echo")) {
         ok = ParseCodes(value, &f.wrongEcho);
+    } else if (name == QLatin1String("refuse")) {
+        ok = ParseCodes(value, &f.refuse);
     } else if (name == QLatin1String("stop-after")) {
         ok = ParseNumber(value, 0, MaxCount, true, -1, &f.stopAfter);
     } else if (name == QLatin1String("close-after")) {

@@ -17,6 +17,9 @@ struct FaultSettings
     QByteArray version = QByteArrayLiteral("1.0.5-UDP");
     // Lower-case codes whose answers carry a deliberately wrong value.
     QSet<QByteArray> wrongEcho;
+    // Lower-case codes (and "ma") whose lines are answered "Error" and not acted on, as by a
+    // unit whose firmware lacks the setting.
+    QSet<QByteArray> refuse;
     // Lines still answered before the unit falls silent; -1: no limit.
     int stopAfter = -1;
     // Lines still answered before the link is cut; -1: never. One-shot.

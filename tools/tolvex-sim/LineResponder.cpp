@@ -26,7 +26,8 @@ LineResponse LineResponder::respond(const QByteArray &line, const FaultSettings 
 
     QByteArray code;
     QByteArray value;
-    if (!UnitSettings::splitLine(line, &code, &value) || !UnitSettings::isValueCode(code))
+    if (!UnitSettings::splitLine(line, &code, &value) || !UnitSettings::isValueCode(code) ||
+        faults.refuse.contains(code))
         return Answer("Error");
     if (!value.isEmpty())
         m_settings->store(code, value);

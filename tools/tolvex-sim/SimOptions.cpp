@@ -10,7 +10,8 @@ const char Description[] =
     "device as a unit would, and receives images sent with XMODEM (checksum variant).\n"
     "\n"
     "Commands on standard input, one a line (same names as the options, without \"--\"):\n"
-    "  silent on|off, error-first N, version TEXT, wrong-echo CODE[,CODE..]|off,\n"
+    "  silent on|off, error-first N, version TEXT, wrong-echo CODE[,CODE..]|off, refuse "
+    "CODE[,CODE..]|off,\n"
     "  stop-after N|off, close-after N|off (0 cuts at once), reopen-after-ms M|off,\n"
     "  noise on|off, clean-noise on|off, wire-delay on|off, answer-delay-ms N,\n"
     "  nak-block K|off, stop-ack-after K|off, ack-delay-ms N,\n"
@@ -37,6 +38,9 @@ const FaultOption FaultOptions[] = {
     {"wrong-echo", "CODE",
      "Answer a wrong value for CODE (ax1..ax4, ba, bb, bh, bj, bt, eo, ma, "
      "nc, ng, ni, ns); repeatable or comma-separated."},
+    {"refuse", "CODE",
+     "Answer \"Error\" to every line with CODE (as wrong-echo), as firmware without it would; "
+     "repeatable or comma-separated."},
     {"stop-after", "N", "Stop answering after N more lines (until reset)."},
     {"close-after", "N", "Cut the link after answering N more lines."},
     {"reopen-after-ms", "M", "After a cut, open a new pseudo-terminal after M ms."},
@@ -115,7 +119,8 @@ OptionsResult ParseSimOptions(const QStringList &arguments, SimOptions *options,
             continue;
         const QString value =
             f.valueName ? parser.values(name).join(QLatin1Char(',')) : QStringLiteral("on");
-        if (f.valueName && name != QLatin1String("wrong-echo") && parser.values(name).size() > 1) {
+        if (f.valueName && name != QLatin1String("wrong-echo") && name != QLatin1String("refuse") &&
+            parser.values(name).size() > 1) {
             *error = QStringLiteral("--%1 given more than once").arg(name);
             return OptionsResult::Error;
         }

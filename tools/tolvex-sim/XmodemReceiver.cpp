@@ -3,6 +3,7 @@
 namespace {
 constexpr char Soh = 0x01;
 constexpr char Eot = 0x04;
+constexpr char Can = 0x18;
 constexpr int MaxLineLength = 64;
 } // namespace
 
@@ -17,6 +18,7 @@ void XmodemReceiver::start(int refuseOrdinal)
     m_lastNumber = 0;
     m_refuseOrdinal = refuseOrdinal;
     m_refused = false;
+    m_canSeen = false;
 }
 
 XmodemReceiver::Outcome XmodemReceiver::push(char byte)
@@ -25,6 +27,17 @@ XmodemReceiver::Outcome XmodemReceiver::push(char byte)
         m_block += byte;
         return m_block.size() == BlockSize ? finishBlock() : Outcome::Pending;
     }
+    // Two CANs in a row between blocks end the transfer, as XMODEM senders cancel.
+    if (byte == Can) {
+        if (m_canSeen) {
+            m_canSeen = false;
+            m_lineBuffer.clear();
+            return Outcome::Cancelled;
+        }
+        m_canSeen = true;
+        return Outcome::Pending;
+    }
+    m_canSeen = false;
     // Command lines never hold SOH or EOT, so these always mean the transfer goes on.
     if (byte == Soh) {
         m_lineBuffer.clear();

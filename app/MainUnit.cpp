@@ -66,7 +66,7 @@ TMainForm::TMainForm(const StartOptions &options, Dialogs &dialogs, std::unique_
     connect(&m_builder, &ImageBuilder::Finished, this, &TMainForm::OnImageBuilt);
     FormCreate(options);
     if (options.runTimer) {
-        m_timer1.setInterval(100);
+        m_timer1.setInterval(ExchangeEngine::kTickMs);
         connect(&m_timer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);
         m_timer1.start();
     }

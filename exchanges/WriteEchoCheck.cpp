@@ -21,20 +21,8 @@ int32_t TimesTen(int32_t value)
 // list is compared unchanged.
 int32_t BaudPosition(int32_t code)
 {
-    switch (code) {
-    case 129:
-        return 0;
-    case 65:
-        return 1;
-    case 32:
-        return 2;
-    case 15:
-        return 3;
-    case 7:
-        return 4;
-    default:
-        return code;
-    }
+    const int position = BaudListPosition(code);
+    return position >= 0 ? position : code;
 }
 
 void CheckAddress(const std::array<QString, 4> &boxes, const DottedNumbers &numbers,

@@ -15,6 +15,8 @@ class ExchangeEngine : public QObject, private ExchangeLink
 {
     Q_OBJECT
 public:
+    // The host calls Tick() at this interval; reply time-outs count in these ticks.
+    static constexpr int kTickMs = 100;
     // Retries after reply time-outs, fresh at every start.
     static constexpr int kRetries = 3;
     // "Error" answers to the version query that are resent; the next one gives up.

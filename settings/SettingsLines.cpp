@@ -1,5 +1,7 @@
 #include "SettingsLines.h"
 
+#include <iterator>
+
 #include <QString>
 #include <limits>
 
@@ -44,37 +46,34 @@ QString Number(int value)
     return QString::number(value);
 }
 
+// The unit's code for each entry of the baud rate list ("2400" to "38400").
+constexpr int32_t kBaudCodes[] = {129, 65, 32, 15, 7};
+constexpr int kBaud19200 = 3;
+
 int BaudCode(int baudIndex)
 {
-    switch (baudIndex) {
-    case 0:
-        return 129;
-    case 1:
-        return 65;
-    case 2:
-        return 32;
-    case 4:
-        return 7;
-    default:
-        return 15;
-    }
+    return baudIndex >= 0 && baudIndex < int(std::size(kBaudCodes)) ? kBaudCodes[baudIndex]
+                                                                    : kBaudCodes[kBaud19200];
 }
 
 int BaudIndexFromCode(int32_t code)
 {
-    switch (code) {
-    case 129:
-        return 0;
-    case 65:
-        return 1;
-    case 32:
-        return 2;
-    case 7:
-        return 4;
-    default:
-        return 3;
-    }
+    const int index = BaudListPosition(code);
+    return index >= 0 ? index : kBaud19200;
 }
+
+} // namespace
+
+int BaudListPosition(int32_t code)
+{
+    for (int i = 0; i < int(std::size(kBaudCodes)); ++i) {
+        if (kBaudCodes[i] == code)
+            return i;
+    }
+    return -1;
+}
+
+namespace {
 
 QString AddressLine(const char *code, const std::array<QString, 4> &edits)
 {

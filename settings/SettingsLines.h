@@ -27,6 +27,10 @@ void BuildSettingsLines(const SettingsSnapshot &controls, bool all, CommandQueue
 // spin edits clamp them).
 SettingsUpdate ParseSettingsLine(const QByteArray &line);
 
+// The baud rate list's position (0 for "2400" to 4 for "38400") of a baud code the unit uses
+// (129, 65, 32, 15, 7); -1 for any other code.
+int BaudListPosition(int32_t code);
+
 // Reads a dotted address a.b.c.d into four numbers. Numbers 1 to 3 take at most five bytes each;
 // a "." ends them and every other byte counts as a digit (code minus 48, no check). When no "."
 // comes within the five bytes, the next number re-reads from where this one began (number 1

@@ -13,6 +13,7 @@
 #include "widgets/TdxfCheckBox.h"
 #include "widgets/TdxfProgressBar.h"
 
+#include <QAbstractButton>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -64,6 +65,8 @@ TMainForm::TMainForm(const StartOptions &options, Dialogs &dialogs, std::unique_
     ConnectHandlers();
     connect(&m_engine, &ExchangeEngine::RunningChanged, this, &TMainForm::UpdateExchangeButtons);
     connect(&m_builder, &ImageBuilder::Finished, this, &TMainForm::OnImageBuilt);
+    connect(&m_engine, &ExchangeEngine::Finished, this, &TMainForm::OnExchangeFinished);
+    ConnectChangeMarks();
     FormCreate(options);
     if (options.runTimer) {
         m_timer1.setInterval(ExchangeEngine::kTickMs);
@@ -221,9 +224,24 @@ bool TMainForm::LoadSettingsFile(const QString &path)
 
 void TMainForm::ReadButtonClick()
 {
+    StartExchange(m_read);
+}
+
+bool TMainForm::StartExchange(Exchange &exchange)
+{
     if (Busy())
+        return false;
+    m_started = &exchange;
+    return m_engine.Start(exchange);
+}
+
+void TMainForm::CancelButtonClick()
+{
+    if (m_builder.Running()) {
+        m_builder.Cancel();
         return;
-    m_engine.Start(m_read);
+    }
+    m_engine.Cancel();
 }
 
 void TMainForm::WriteButtonClick()
@@ -238,8 +256,164 @@ void TMainForm::WriteButtonClick()
         return;
     }
     AppendLog(QStringLiteral("Data Checked - OK"));
+    if (m_reference) {
+        for (const SettingsDifference &difference : CompareSettings(*m_reference, ReadSettings()))
+            AppendLog(difference.Text());
+    }
     m_write.SetSendAllLines(m_macAssignmentMode);
-    m_engine.Start(m_write);
+    StartExchange(m_write);
+}
+
+void TMainForm::OnExchangeFinished(const ExchangeResult &result)
+{
+    Exchange *finished = m_started;
+    if (m_engine.Running())
+        return; // another exchange already started behind the closing box
+    m_started = nullptr;
+    const bool read =
+        finished == &m_read && (result.outcome == ExchangeResult::Outcome::Succeeded ||
+                                result.outcome == ExchangeResult::Outcome::Incomplete);
+    // A write that ran through all its lines leaves the unit holding them, but for the
+    // mismatches, which are marked red.
+    const bool written = finished == &m_write &&
+                         (result.Succeeded() || result.error == ExchangeError::WriteMismatch);
+    if (read || written) {
+        m_reference = ReadSettings();
+        m_mismatchText.clear();
+        RefreshChangeMarks();
+        if (written)
+            MarkWriteMismatches();
+    }
+}
+
+QList<QWidget *> TMainForm::FieldWidgets(SettingsField field) const
+{
+    auto edits = [](const std::array<QLineEdit *, 4> &row) {
+        return QList<QWidget *>{row[0], row[1], row[2], row[3]};
+    };
+    switch (field) {
+    case SettingsField::IpAddress:
+        return edits(m_ui.ipAddrEdits);
+    case SettingsField::GatewayAddress:
+        return edits(m_ui.gateWayAddrEdits);
+    case SettingsField::Submask:
+        return edits(m_ui.subMaskAddrEdits);
+    case SettingsField::TargetAddress:
+        return edits(m_ui.clientAddrEdits);
+    case SettingsField::Dhcp:
+        return {m_ui.DHCPEnabledxfCheckBox};
+    case SettingsField::EnableClient:
+        return {m_ui.ClientEnabledxfCheckBox};
+    case SettingsField::UseBroadcast:
+        return {m_ui.UseBroadcastdxfCheckBox};
+    case SettingsField::Hysteresis1:
+    case SettingsField::Hysteresis2:
+    case SettingsField::Hysteresis3:
+    case SettingsField::Hysteresis4:
+        return {m_ui.hysteresisCSpinEdits[size_t(int(field) - int(SettingsField::Hysteresis1))]};
+    case SettingsField::BaudRate:
+        return {m_ui.BaudRateComboBox};
+    case SettingsField::SerialCrlf:
+        return {m_ui.SerialCRLFdxfCheckBox};
+    case SettingsField::SerialTimed:
+        return {m_ui.SerialTimeddxfCheckBox};
+    case SettingsField::SerialTimedInterval:
+        return {m_ui.SerialTimedCSpinEdit};
+    case SettingsField::UpdatePeriod:
+        return {m_ui.UpdatePeriodCSpinEdit};
+    case SettingsField::PortNumber:
+        return {m_ui.ClientPortCSpinEdit};
+    case SettingsField::Timeout:
+        return {m_ui.ServerTimeoutCSpinEdit};
+    case SettingsField::EnableWatchdog:
+        return {m_ui.EnableWatchdogdxfCheckBox};
+    }
+    return {};
+}
+
+void TMainForm::ConnectChangeMarks()
+{
+    for (SettingsField field : AllSettingsFields()) {
+        for (QWidget *widget : FieldWidgets(field)) {
+            if (auto *edit = qobject_cast<QLineEdit *>(widget))
+                connect(edit, &QLineEdit::textChanged, this, &TMainForm::RefreshChangeMarks);
+            else if (auto *box = qobject_cast<QAbstractButton *>(widget))
+                connect(box, &QAbstractButton::toggled, this, &TMainForm::RefreshChangeMarks);
+            else if (auto *combo = qobject_cast<QComboBox *>(widget))
+                connect(combo, &QComboBox::currentIndexChanged, this,
+                        &TMainForm::RefreshChangeMarks);
+            else if (auto *inner = widget->findChild<QLineEdit *>()) // a spin edit's text
+                connect(inner, &QLineEdit::textChanged, this, &TMainForm::RefreshChangeMarks);
+        }
+    }
+}
+
+TMainForm::FieldMark TMainForm::MarkOf(SettingsField field) const
+{
+    return m_marks.value(field, FieldMark::None);
+}
+
+void TMainForm::SetFieldMark(SettingsField field, FieldMark mark, const QString &toolTip)
+{
+    if (MarkOf(field) == mark && mark != FieldMark::Mismatch)
+        return;
+    m_marks.insert(field, mark);
+    for (QWidget *widget : FieldWidgets(field)) {
+        switch (mark) {
+        case FieldMark::None:
+            widget->setStyleSheet(QString());
+            widget->setToolTip(QString());
+            break;
+        case FieldMark::Edited:
+            widget->setStyleSheet(QStringLiteral("background-color: #fff1a8;"));
+            widget->setToolTip(QStringLiteral("Changed since the last read"));
+            break;
+        case FieldMark::Mismatch:
+            widget->setStyleSheet(QStringLiteral("background-color: #f6b3b3; color: #7a0000;"));
+            widget->setToolTip(toolTip);
+            break;
+        }
+    }
+}
+
+void TMainForm::RefreshChangeMarks()
+{
+    const SettingsSnapshot now = ReadSettings();
+    for (SettingsField field : AllSettingsFields()) {
+        const QString text = SettingsFieldText(now, field);
+        if (m_mismatchText.contains(field)) {
+            if (m_mismatchText.value(field) == text)
+                continue; // marked red until edited or read again
+            m_mismatchText.remove(field);
+        }
+        const bool edited = m_reference && SettingsFieldText(*m_reference, field) != text;
+        SetFieldMark(field, edited ? FieldMark::Edited : FieldMark::None);
+    }
+}
+
+void TMainForm::MarkWriteMismatches()
+{
+    const SettingsSnapshot now = ReadSettings();
+    for (const WriteExchange::Mismatch &mismatch : m_write.Mismatches()) {
+        const QString code = mismatch.line.left(
+            mismatch.line.startsWith(QLatin1String("ax"), Qt::CaseInsensitive) ? 3 : 2);
+        for (SettingsField field : FieldsOfLineCode(code)) {
+            // The options line holds five switches: mark those its messages name.
+            if (code.compare(QLatin1String("eo"), Qt::CaseInsensitive) == 0) {
+                const QString name = field == SettingsField::SerialTimed
+                                         ? QStringLiteral("Serial Port Timed")
+                                         : SettingsFieldName(field);
+                bool named = false;
+                for (const QString &message : mismatch.messages)
+                    named = named || message.startsWith(name);
+                if (!named)
+                    continue;
+            }
+            m_mismatchText.insert(field, SettingsFieldText(now, field));
+            SetFieldMark(field, FieldMark::Mismatch,
+                         QStringLiteral("TOLVEX answered: ") + mismatch.answer);
+        }
+    }
 }
 
 void TMainForm::UpdateExchangeButtons()
@@ -321,7 +495,7 @@ void TMainForm::SendNewMACButtonClick()
         return;
     }
     m_macAssignment.SetNumber(number);
-    m_engine.Start(m_macAssignment);
+    StartExchange(m_macAssignment);
 }
 
 // ---- web pages ----
@@ -455,7 +629,7 @@ void TMainForm::OnImageBuilt(const ImageBuildResult &result)
         return;
     }
     m_download.SetImage(image);
-    m_engine.Start(m_download);
+    StartExchange(m_download);
 }
 
 // ---- tick and closing ----

@@ -7,13 +7,16 @@
 #include "exchanges/SettingsStore.h"
 #include "exchanges/WriteExchange.h"
 #include "link/ExchangeEngine.h"
+#include "settings/SettingsCompare.h"
 #include "webpages/ImageBuild.h"
 #include "webpages/ImageDownload.h"
 #include "webpages/PageFileList.h"
 
+#include <QMap>
 #include <QTimer>
 #include <QWidget>
 #include <memory>
+#include <optional>
 
 class QCloseEvent;
 
@@ -73,8 +76,21 @@ public:
     void SavePageListButtonClick();
     void DownloadButtonClick();
     void Timer1Timer();
+    // Ends the running exchange or image build at the operator's wish (the Cancel button, Esc).
+    void CancelButtonClick();
     // Whether the window may close; asks about an unsaved page list and writes the MAC counter.
     bool FormCloseQuery();
+
+    // How a field is marked: changed since the last read or write, or its echo did not match.
+    enum class FieldMark
+    {
+        None,
+        Edited,
+        Mismatch
+    };
+    FieldMark MarkOf(SettingsField field) const;
+    // The controls that show a field.
+    QList<QWidget *> FieldWidgets(SettingsField field) const;
 
     // Applies a settings file to the controls; false (nothing changed) when it cannot be read.
     bool LoadSettingsFile(const QString &path);
@@ -129,7 +145,14 @@ private:
     // Saves the page list where the operator chooses; false when cancelled or failed.
     bool SavePageList();
     void OnImageBuilt(const ImageBuildResult &result);
+    void OnExchangeFinished(const ExchangeResult &result);
     void UpdateExchangeButtons();
+    bool StartExchange(Exchange &exchange);
+    // Marks follow every change of a field's control.
+    void ConnectChangeMarks();
+    void RefreshChangeMarks();
+    void SetFieldMark(SettingsField field, FieldMark mark, const QString &toolTip = QString());
+    void MarkWriteMismatches();
     void UpdatePortDeviceLabel();
     TCSpinEdit *SpinFor(SpinId id) const;
     std::array<QLineEdit *, 4> AddressEdits(AddressGroup group) const;
@@ -151,5 +174,11 @@ private:
     PageFileList m_pageFileList;
     bool m_pageListChanged = false;
     bool m_macAssignmentMode = false;
+    Exchange *m_started = nullptr;
+    // The settings as the unit held them after the last read or successful write.
+    std::optional<SettingsSnapshot> m_reference;
+    QMap<SettingsField, FieldMark> m_marks;
+    // For a mismatch mark: the field's text when it was marked; an edit clears the mark.
+    QMap<SettingsField, QString> m_mismatchText;
     QString m_shownPortText;
 };

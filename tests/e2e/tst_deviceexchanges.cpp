@@ -289,6 +289,42 @@ private slots:
         QCOMPARE(ReadTestFile(dir->filePath("mac/SetMACAddress.txt")), QByteArray("12\r\nAC\r\n"));
     }
 
+    void whatChanged_editsMarked_writeListsThem_mismatchesRedUntilEdited()
+    {
+        bringUp({"--wrong-echo", "bh"});
+        form->ReadButtonClick();
+        QVERIFY(waitForBox());
+        MainFormUi &ui = form->Ui();
+        QCOMPARE(form->MarkOf(SettingsField::PortNumber), TMainForm::FieldMark::None);
+        // The unit's own settings do not pass the checks; make them valid, as an operator would.
+        fillValidSettings();
+        QCOMPARE(form->MarkOf(SettingsField::PortNumber), TMainForm::FieldMark::Edited);
+        QCOMPARE(form->MarkOf(SettingsField::Hysteresis1), TMainForm::FieldMark::None);
+        ui.ClientPortCSpinEdit->SetValue(3012); // back to what the unit holds
+        QCOMPARE(form->MarkOf(SettingsField::PortNumber), TMainForm::FieldMark::None);
+        ui.ClientPortCSpinEdit->SetValue(4001);
+
+        dialogs->boxes.clear();
+        form->WriteButtonClick();
+        QVERIFY(waitForBox());
+        const QStringList log = form->LogLines();
+        QVERIFY2(log.contains(QString("Port Number 3012 \u2192 4001")), qPrintable(log.join('\n')));
+        QVERIFY(log.contains(QString("IP Address 10.0.0.5 \u2192 192.168.0.100")));
+        // The unit answered the timeout line with another value: red, with its answer.
+        QCOMPARE(form->MarkOf(SettingsField::Timeout), TMainForm::FieldMark::Mismatch);
+        QVERIFY(ui.ServerTimeoutCSpinEdit->toolTip().startsWith("TOLVEX answered: BH"));
+        QCOMPARE(form->MarkOf(SettingsField::PortNumber), TMainForm::FieldMark::None);
+        ui.ServerTimeoutCSpinEdit->SetValue(95);
+        QVERIFY(form->MarkOf(SettingsField::Timeout) != TMainForm::FieldMark::Mismatch);
+
+        // A read clears every mark.
+        dialogs->boxes.clear();
+        form->ReadButtonClick();
+        QVERIFY(waitForBox());
+        for (SettingsField field : AllSettingsFields())
+            QCOMPARE(form->MarkOf(field), TMainForm::FieldMark::None);
+    }
+
     void refusedLines_neverASuccess_data()
     {
         QTest::addColumn<QString>("exchange");

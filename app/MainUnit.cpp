@@ -20,6 +20,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -668,6 +669,16 @@ bool TMainForm::FormCloseQuery()
             m_dialogs.Message(MessageKind::Error, error);
     }
     return true;
+}
+
+void TMainForm::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape && Busy()) {
+        CancelButtonClick();
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void TMainForm::closeEvent(QCloseEvent *event)

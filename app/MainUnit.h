@@ -19,6 +19,7 @@
 #include <optional>
 
 class QCloseEvent;
+class QKeyEvent;
 
 // How the program was started. The entry fills it from the command line; tests fill it to run
 // the window beside their own files.
@@ -132,6 +133,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    // Esc cancels what runs, as the Cancel button does.
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void FormCreate(const StartOptions &options);

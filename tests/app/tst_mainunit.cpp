@@ -496,6 +496,20 @@ private slots:
             QVERIFY(button->isEnabled());
     }
 
+    void escape_cancelsTheRunningExchange_noBox_buttonsBack()
+    {
+        auto form = makeForm();
+        form->ReadButtonClick();
+        QVERIFY(form->Engine().Running());
+        QTest::keyClick(form.get(), Qt::Key_Escape);
+        QVERIFY(!form->Engine().Running());
+        QVERIFY(dialogs->boxes.isEmpty());
+        QVERIFY(dialogs->plainErrors.isEmpty());
+        QCOMPARE(form->LogLines().last(), QString("Read cancelled by the operator"));
+        QVERIFY(!port->isOpen);
+        QVERIFY(form->Ui().ReadButton->isEnabled());
+    }
+
     void addressBoxes_showTheWholeNumberTheLineGave()
     {
         QVERIFY(WriteTestFile(path("long.txt"), "nc1234.5.6.70000\r\n"));

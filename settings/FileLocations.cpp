@@ -35,7 +35,8 @@ QString CleanFolderText(const QString &path, bool windowsRules)
     if (windowsRules)
         text.replace(QLatin1Char('\\'), QLatin1Char('/'));
     text = QDir::cleanPath(text);
-    // cleanPath keeps the slash of a root ("/", "C:/"); a bare drive and its root are one folder.
+    // A trailing slash goes, except for the POSIX root; a drive root becomes its bare drive name
+    // on both sides of a comparison (C:\ and c:/ match).
     if (text.size() > 1 && text.endsWith(QLatin1Char('/')))
         text.chop(1);
     return text;

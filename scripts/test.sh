@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: the normal build, the same tests under
-# AddressSanitizer and UndefinedBehaviorSanitizer, then a short run of every fuzz target.
+# Installs what is missing, builds, and runs every test: the normal build, the Debian package
+# built, validated, installed, tried and removed, the same tests under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then a short run of every fuzz target.
 # TOLVEX_QUICK=1 runs the normal build only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -42,6 +43,12 @@ if [ "${TOLVEX_QUICK:-0}" = 1 ]; then
     echo "tests: $passed passed, $failed failed"
     exit 0
 fi
+
+echo "== package: build, validate, install, try, remove"
+package_start=$SECONDS
+./scripts/package.sh
+./scripts/test-package.sh
+echo "package step took $((SECONDS - package_start)) s"
 
 echo "== build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
 BUILD_TYPE=Debug ./scripts/build.sh build-asan -DTOLVEX_SANITIZE=ON

@@ -110,10 +110,6 @@ QString TMainForm::ProgramFolderFromPath(const QString &programPath)
     return folder;
 }
 
-QString TMainForm::InFolder(const QString &fileName) const
-{
-    return m_programFolder + QLatin1Char('/') + fileName;
-}
 
 void TMainForm::ConnectHandlers()
 {
@@ -153,6 +149,12 @@ void TMainForm::FormCreate(const StartOptions &options)
     m_ui.MainPageControl->setCurrentIndex(MainFormUi::GeneralPage);
     setWindowTitle(QStringLiteral("Tolvex Interface Version ") + QStringLiteral(TOLVEX_VERSION));
     m_programFolder = ProgramFolderFromPath(options.programPath);
+    m_folders = SystemFileFolders(m_programFolder);
+    if (options.folders) {
+        m_folders = *options.folders;
+        if (m_folders.program.isEmpty())
+            m_folders.program = m_programFolder;
+    }
     m_ui.FileListStringGrid->item(0, 0)->setText(QStringLiteral("Name"));
     m_ui.FileListStringGrid->item(0, 1)->setText(QStringLiteral("Location"));
     LoadDefaultFiles();
@@ -165,16 +167,16 @@ void TMainForm::FormCreate(const StartOptions &options)
 
 void TMainForm::LoadDefaultFiles()
 {
-    const QString config = InFolder(QStringLiteral("DefaultConfig.txt"));
-    if (QFileInfo::exists(config)) {
+    const QString config = FindDefaultFile(m_folders, kDefaultConfigFileName);
+    if (!config.isEmpty()) {
         if (LoadSettingsFile(config))
             AppendLog(QStringLiteral("Default Data Loaded"));
     } else {
         AppendLog(QStringLiteral("DefaultConfig.txt") + QStringLiteral(" Not Found"));
     }
 
-    const QString pageList = InFolder(QStringLiteral("DefaultFileList.txt"));
-    if (QFileInfo::exists(pageList)) {
+    const QString pageList = FindDefaultFile(m_folders, kDefaultPageListFileName);
+    if (!pageList.isEmpty()) {
         QString error;
         if (LoadPageList(pageList, &m_pageFileList, &error)) {
             AppendLog(QStringLiteral("Default Web Page File List Loaded"));
@@ -600,6 +602,14 @@ void TMainForm::DownloadButtonClick()
 {
     if (Busy())
         return;
+    QString folderError;
+    const QString workFolder = PrepareWorkFolder(m_folders, &folderError);
+    if (workFolder.isEmpty()) {
+        m_dialogs.Message(MessageKind::Error, folderError);
+        AppendLog(QStringLiteral("Unable to create Temp Folder: ") + folderError);
+        return;
+    }
+    m_workFolder = workFolder;
     QStringList logLines;
     const bool copied = CopyPagesToTempFolder(WorkFolder(), m_pageFileList, &logLines);
     for (const QString &line : logLines)
@@ -609,7 +619,7 @@ void TMainForm::DownloadButtonClick()
         return;
     }
     // The builder runs in its own process; the window stays usable and repaints meanwhile.
-    m_builder.Start(BuilderProgramPath(m_programFolder), WorkFolder(), m_pageFileList);
+    m_builder.Start(FindBuilder(m_folders), WorkFolder(), m_pageFileList);
     UpdateExchangeButtons();
 }
 
@@ -730,7 +740,8 @@ int TMainForm::PortNumber()
 
 QString TMainForm::PortDevice(int number)
 {
-    return ResolvePortDevice(ComPortName(number), m_programFolder);
+    return ResolvePortDeviceWithMap(ComPortName(number),
+                                    FindDefaultFile(m_folders, kPortMapFileName));
 }
 
 TCSpinEdit *TMainForm::SpinFor(SpinId id) const
@@ -853,5 +864,7 @@ void TMainForm::DownloadEnded()
 
 void TMainForm::DeleteBuildFiles()
 {
+    if (WorkFolder().isEmpty())
+        return;
     ::DeleteBuildFiles(WorkFolder(), m_pageFileList);
 }

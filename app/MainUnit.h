@@ -7,6 +7,7 @@
 #include "exchanges/SettingsStore.h"
 #include "exchanges/WriteExchange.h"
 #include "link/ExchangeEngine.h"
+#include "settings/FileLocations.h"
 #include "settings/SettingsCompare.h"
 #include "webpages/ImageBuild.h"
 #include "webpages/ImageDownload.h"
@@ -33,6 +34,10 @@ struct StartOptions
     bool showWebPages = false;
     // Runs the 100 ms tick from a timer; tests that drive the tick themselves turn it off.
     bool runTimer = true;
+    // Where files are looked for; the running system's folders when not given (tests give
+    // their own, so nothing of the machine's configuration leaks in). An empty program folder
+    // is filled from `programPath`.
+    std::optional<FileFolders> folders;
 
     static QString DefaultMacCounterPath();
 };
@@ -129,7 +134,9 @@ public:
     // Deletes the page copies and the image made for a download.
     void DeleteBuildFiles();
     // Where the page copies and the image are made.
-    QString WorkFolder() const { return m_programFolder; }
+    QString WorkFolder() const { return m_workFolder; }
+    // Where the default files, the port map and the builder are looked for.
+    const FileFolders &Folders() const { return m_folders; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -159,7 +166,7 @@ private:
     void UpdatePortDeviceLabel();
     TCSpinEdit *SpinFor(SpinId id) const;
     std::array<QLineEdit *, 4> AddressEdits(AddressGroup group) const;
-    QString InFolder(const QString &fileName) const;
+
 
     Dialogs &m_dialogs;
     MainFormUi m_ui;
@@ -173,6 +180,9 @@ private:
     QTimer m_timer1;
 
     QString m_programFolder;
+    FileFolders m_folders;
+    // Where the running or last build made its files.
+    QString m_workFolder;
     QString m_macCounterPath;
     PageFileList m_pageFileList;
     bool m_pageListChanged = false;

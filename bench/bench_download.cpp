@@ -47,6 +47,7 @@ double ProgramToRx(const QByteArray &image)
     StartOptions options;
     options.programPath = dir.filePath("tolvex-config");
     options.macCounterPath = dir.filePath("no-counter");
+    options.folders = FileFolders{}; // beside the program only
     TMainForm form(options, dialogs);
     form.Download().SetImage(image);
     form.Engine().Start(form.Download());
@@ -128,6 +129,7 @@ void AgainstSimulatedUnit()
     StartOptions options;
     options.programPath = dir.filePath("tolvex-config");
     options.macCounterPath = dir.filePath("no-counter");
+    options.folders = FileFolders{}; // beside the program only
     TMainForm form(options, dialogs);
     QElapsedTimer clock;
     clock.start();

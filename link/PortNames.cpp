@@ -32,13 +32,19 @@ QString ResolvePortDeviceFromLines(const QString &comName, const QStringList &ma
 
 QString ResolvePortDevice(const QString &comName, const QString &programFolder)
 {
+    return ResolvePortDeviceWithMap(comName, programFolder + QStringLiteral("/ComPorts.txt"));
+}
+
+QString ResolvePortDeviceWithMap(const QString &comName, const QString &mapFile)
+{
 #ifdef Q_OS_WIN
-    Q_UNUSED(programFolder);
+    Q_UNUSED(mapFile);
     return comName;
 #else
     QStringList lines;
     QString error;
-    ReadTextFileLines(programFolder + QStringLiteral("/ComPorts.txt"), &lines, &error);
+    if (!mapFile.isEmpty())
+        ReadTextFileLines(mapFile, &lines, &error);
     return ResolvePortDeviceFromLines(comName, lines);
 #endif
 }

@@ -14,5 +14,8 @@ QString ComPortName(int number);
 // starting with '#' skipped); a name the file does not list maps to /dev/ttyS followed by n - 1.
 QString ResolvePortDevice(const QString &comName, const QString &programFolder);
 
+// The same with the map read from `mapFile` (none when empty or unreadable).
+QString ResolvePortDeviceWithMap(const QString &comName, const QString &mapFile);
+
 // The mapping rules above applied to given file lines, for a platform without COM names.
 QString ResolvePortDeviceFromLines(const QString &comName, const QStringList &mapLines);

@@ -34,6 +34,7 @@ class TestMainUnit : public QObject
         StartOptions options;
         options.programPath = dir->path() + "/tolvex-config";
         options.macCounterPath = dir->path() + "/mac/SetMACAddress.txt";
+        options.folders = FileFolders{}; // beside the program only
         options.showWebPages = webPages;
         options.runTimer = false;
         auto fake = std::make_unique<FakePort>();

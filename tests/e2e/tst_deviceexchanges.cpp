@@ -55,6 +55,7 @@ class TestDeviceExchanges : public QObject
         StartOptions options;
         options.programPath = dir->filePath("tolvex-config");
         options.macCounterPath = dir->filePath("mac/SetMACAddress.txt");
+        options.folders = FileFolders{}; // beside the program only
         form = new TMainForm(options, *dialogs);
     }
     void fillValidSettings()

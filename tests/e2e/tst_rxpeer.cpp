@@ -50,6 +50,7 @@ private slots:
         StartOptions options;
         options.programPath = dir.filePath("tolvex-config");
         options.macCounterPath = dir.filePath("no-mac-file");
+        options.folders = FileFolders{}; // beside the program only
         TMainForm form(options, dialogs);
         form.Download().SetImage(image);
         QVERIFY(form.Engine().Start(form.Download()));

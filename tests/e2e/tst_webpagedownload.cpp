@@ -42,6 +42,7 @@ class TestWebPageDownload : public QObject
         StartOptions options;
         options.programPath = program + "/tolvex-config";
         options.macCounterPath = dir->filePath("no-counter");
+        options.folders = FileFolders{}; // beside the program only
         options.showWebPages = true;
         form = new TMainForm(options, *dialogs);
     }

@@ -114,7 +114,7 @@ public:
     {
         TimedOut,  // no answer, no retries left (or the exchange refused one)
         Cancelled, // the operator or a signal stopped it
-        PortLost,  // the device vanished or refused a write
+        PortLost,  // the device vanished, refused a write, or did not open (Begin never ran)
     };
 
     virtual ~Exchange() = default;

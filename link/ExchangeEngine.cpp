@@ -104,7 +104,8 @@ bool ExchangeEngine::Start(Exchange &exchange)
                               .arg(m_portNumber)
                               .arg(m_device, OpenFailureText(opened)));
         result.portBox = true;
-        Finish(result);
+        // Never begun, but ended like any other run, so its clean-up runs too.
+        EndFromOutside(Exchange::EndCause::PortLost, result);
         return true;
     }
     exchange.Begin(*this);

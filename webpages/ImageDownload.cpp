@@ -48,6 +48,7 @@ qint64 ImageDownload::BytesAcknowledged() const
 
 void ImageDownload::Begin(ExchangeLink &link)
 {
+    ++m_run;
     m_blockCounter = 1;
     m_step = AwaitVersion;
     link.SendLine(QByteArrayLiteral("sv\r\n"));
@@ -61,11 +62,17 @@ void ImageDownload::Retry(ExchangeLink &link)
 void ImageDownload::HandleReply(ExchangeLink &link, const QByteArray &reply)
 {
     if (m_step == AwaitVersion) {
+        const int run = m_run;
         switch (link.VersionStep(reply, ExchangeError::NotFoundTooManyErrors)) {
         case ExchangeLink::VersionOutcome::Waiting:
             return;
         case ExchangeLink::VersionOutcome::Failed:
-            End();
+            // The version step has ended this run, and the host may have begun the next one
+            // meanwhile (from the box or from Finished): that one keeps its step.
+            if (run == m_run)
+                End();
+            else
+                m_view.DownloadEnded();
             return;
         case ExchangeLink::VersionOutcome::Accepted:
             break;

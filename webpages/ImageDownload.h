@@ -73,4 +73,6 @@ private:
     QByteArray m_image;
     // Counts blocks without wrapping, so images past 255 blocks keep their data offsets.
     int m_blockCounter = 1;
+    // Counts runs, so the end of one run never resets the next.
+    int m_run = 0;
 };

@@ -310,6 +310,7 @@ private slots:
         QVERIFY(engine->Start(*script));
         QVERIFY(port->writes.isEmpty());
         QCOMPARE(script->begins, 0);
+        QCOMPARE(script->aborts, QList<Exchange::EndCause>{Exchange::EndCause::PortLost});
         QCOMPARE(host->portErrors.size(), 1);
         QVERIFY2(host->portErrors.at(0).startsWith(box), qPrintable(host->portErrors.at(0)));
         QVERIFY(host->boxes.isEmpty());

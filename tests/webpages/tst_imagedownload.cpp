@@ -293,6 +293,32 @@ private slots:
         verifyEnded();
     }
 
+    void portCannotOpen_sendsNothing_butEndsTheDownload()
+    {
+        port->openResults = {PortIo::OpenResult::InUse};
+        download->SetImage(imageOf(10));
+        QVERIFY(engine->Start(*download));
+        QVERIFY(port->writes.isEmpty());
+        QCOMPARE(host->portErrors.size(), 1);
+        verifyEnded();
+    }
+
+    void restartedWhileItsFailureBoxIsOpen_theNewRunGoesOn()
+    {
+        // A host may start the next run as soon as the engine is free, before Finished.
+        download->SetImage(imageOf(10));
+        host->whileBoxOpen = [this] {
+            if (host->boxes.size() == 1)
+                QVERIFY(engine->Start(*download));
+        };
+        engine->Start(*download);
+        port->Feed("SV1.0.5-TCP\r\n");
+        QCOMPARE(host->boxes.value(0).text, QString("TOLVEX not found\rError 2"));
+        QVERIFY(engine->Running());
+        port->Feed(kVersion);
+        QCOMPARE(port->writes.last(), QByteArray("zp\r\n"));
+    }
+
     void nextDownloadWorks_afterAFailedOne_data()
     {
         QTest::addColumn<Failure>("failure");

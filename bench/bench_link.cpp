@@ -9,9 +9,11 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -71,18 +73,25 @@ struct OwnPty
     }
 };
 
-// Counts hand-overs and keeps the time of the last one.
+// Keeps the port open without sending, so no time-out runs; counts hand-overs, keeps the time
+// of the last one and wakes the waiting loop at once.
 class TimingExchange : public Exchange
 {
 public:
-    void HandleReply(const QByteArray &) override
+    QString Name() const override { return QStringLiteral("Timing"); }
+    void Begin(ExchangeLink &) override {}
+    void HandleReply(ExchangeLink &, const QByteArray &) override
     {
         lastNs = clock.nsecsElapsed();
         ++count;
+        if (waiting)
+            waiting->quit();
     }
+    void Retry(ExchangeLink &) override {}
     QElapsedTimer clock;
     qint64 lastNs = 0;
     int count = 0;
+    QEventLoop *waiting = nullptr;
 };
 
 void IdleCpu()
@@ -93,7 +102,9 @@ void IdleCpu()
     ScriptedDialogs dialogs;
     TMainForm form(OptionsIn(dir), dialogs);
     form.show();
-    if (!form.Engine().OpenSerialPort()) {
+    TimingExchange idle;
+    form.Engine().Start(idle);
+    if (!form.Engine().PortOpen()) {
         std::printf("idle CPU: port did not open\n");
         return;
     }
@@ -107,14 +118,14 @@ void IdleCpu()
     std::printf("idle, port open, window shown: %.3f s CPU in %.1f s = %.3f%% of one core "
                 "(goal < 0.5%%)\n",
                 cpu, seconds, 100.0 * cpu / seconds);
-    form.Engine().CloseSerialPort();
+    form.Engine().Cancel();
 }
 
 void HandOverLatency()
 {
     OwnPty pty;
     QtSerialPortIo port;
-    struct NullHost : ExchangeHost
+    struct NullHost : ExchangeLog, PortChoice
     {
         void AppendLog(const QString &) override {}
         void ShowMessage(MessageKind, const QString &) override {}
@@ -122,22 +133,13 @@ void HandOverLatency()
         QString DateTimeText() override { return {}; }
         int PortNumber() override { return 1; }
         QString PortDevice(int) override { return device; }
-        SettingsSnapshot ReadSettings() override { return {}; }
-        void ApplySettingsUpdate(const SettingsUpdate &) override {}
-        bool MacAssignmentMode() override { return false; }
-        void SetProgressVisible(bool) override {}
-        void SetProgressPosition(int) override {}
-        void DeleteBuildFiles() override {}
-        QString ImageFilePath() override { return {}; }
-        int ImageFileSize() override { return 0; }
         QString device;
     } host;
     host.device = pty.slavePath;
-    ExchangeEngine engine(port, host);
+    ExchangeEngine engine(port, host, host);
     TimingExchange exchange;
-    engine.RegisterExchange(ExchangeEngine::StateRead, &exchange);
-    engine.SetExchangeState(ExchangeEngine::StateRead);
-    if (!engine.OpenSerialPort()) {
+    engine.Start(exchange);
+    if (!engine.PortOpen()) {
         std::printf("hand-over: port did not open\n");
         return;
     }
@@ -146,21 +148,30 @@ void HandOverLatency()
     const QByteArray reply("NI192.168.0.100\r\n");
     for (int i = 0; i < 1000; ++i) {
         const int before = exchange.count;
+        // The loop waits idle, with no polling timer, until the hand-over wakes it.
+        QEventLoop loop;
+        QTimer::singleShot(1000, &loop, &QEventLoop::quit);
+        exchange.waiting = &loop;
         const qint64 sentNs = exchange.clock.nsecsElapsed();
         if (write(pty.master, reply.constData(), size_t(reply.size())) != reply.size())
             break;
-        if (!WaitFor([&] { return exchange.count > before; }, 1000))
+        if (exchange.count == before)
+            loop.exec();
+        exchange.waiting = nullptr;
+        if (exchange.count == before)
             break;
         microseconds << double(exchange.lastNs - sentNs) / 1000.0;
         IdleFor(1);
     }
-    engine.CloseSerialPort();
+    engine.Cancel();
     std::sort(microseconds.begin(), microseconds.end());
     if (microseconds.isEmpty()) {
         std::printf("hand-over: no samples\n");
         return;
     }
-    const auto at = [&](double q) { return microseconds.at(int(q * double(microseconds.size() - 1))); };
+    const auto at = [&](double q) {
+        return microseconds.at(int(q * double(microseconds.size() - 1)));
+    };
     std::printf("hand-over, last byte written to exchange handler, %d replies: median %.1f us, "
                 "90%% %.1f us, max %.1f us (goal: median < 200 us)\n",
                 int(microseconds.size()), at(0.5), at(0.9), microseconds.last());

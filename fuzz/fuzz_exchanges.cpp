@@ -1,84 +1,145 @@
-// Arbitrary unit output, in arbitrary reads with time-out ticks between them, against each
-// exchange: nothing crashes, the engine's state stays one of its own, and every exchange can
-// be brought to an end by the time-out.
+// Arbitrary unit output, in arbitrary reads with time-out ticks, cancels, failed writes, a
+// vanishing device and second starts between them, against each exchange: nothing crashes, a
+// second start while one runs is refused, every start ends exactly once, and every exchange is
+// brought to an end by its time-outs.
 
 #include "exchanges/MacAssignment.h"
 #include "exchanges/ReadExchange.h"
 #include "exchanges/WriteExchange.h"
+#include "link/ExchangeEngine.h"
 #include "support/FakeLink.h"
 #include "webpages/ImageDownload.h"
 
-#include <QFile>
-#include <QTemporaryDir>
+#include <QCoreApplication>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 
 namespace {
 
-const QString &ImagePath()
+// Queued ends (a lost device, a failed write) need an event loop.
+void EnsureApplication()
 {
-    static QTemporaryDir dir;
-    static const QString path = [] {
-        const QString file = dir.filePath("WebPages.bin");
-        QFile image(file);
-        if (image.open(QIODevice::WriteOnly))
-            image.write(QByteArray(700, 'w'));
-        return file;
-    }();
-    return path;
+    static int argc = 1;
+    static char name[] = "fuzz_exchanges";
+    static char *argv[] = {name, nullptr};
+    static QCoreApplication application(argc, argv);
 }
+
+void Check(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+
+// Flags of the first input byte.
+enum : uint8_t
+{
+    kKindMask = 0x03,    // read, write, MAC assignment, download
+    kAllLines = 0x04,    // the write sends every line
+    kSecondStart = 0x08, // another exchange is pressed between reads
+    kCancel = 0x10,      // the operator cancels after the third read
+    kTicks = 0x20,       // a tick after every read
+    kLose = 0x40,        // the device vanishes after the fifth read
+    kStartInBox = 0x80,  // an exchange is started while the first closing box is open
+};
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    if (size < 2)
+    if (size < 3)
         return 0;
+    EnsureApplication();
+    const uint8_t flags = data[0];
+
     FakePort port;
     FakeHost host;
-    host.imagePath = ImagePath();
-    host.macMode = data[0] & 0x08;
-    host.settings.ip = {"10", "0", "0", "5"};
-    host.settings.gateway = {"10", "0", "0", "1"};
-    host.settings.submask = {"255", "0", "0", "0"};
-    host.settings.client = {"10", "0", "0", "2"};
-    host.settings.updatePeriod = 10;
-    ExchangeEngine engine(port, host);
-    ReadExchange read(engine, host);
-    WriteExchange write(engine, host);
-    MacAssignment mac(engine, host);
-    ImageDownload download(engine, host);
+    SettingsSnapshot &s = host.Settings();
+    s.ip = {"10", "0", "0", "5"};
+    s.gateway = {"10", "0", "0", "1"};
+    s.submask = {"255", "0", "0", "0"};
+    s.client = {"10", "0", "0", "2"};
+    s.updatePeriod = 10;
+    port.writeSucceeds = (data[1] & 0x80) == 0;
 
-    switch (data[0] & 0x03) {
-    case 0:
-        read.ReadButtonClick();
-        break;
-    case 1:
-        write.WriteButtonClick();
-        break;
-    case 2:
-        mac.SendNewMACButtonClick("12", "AB");
-        break;
-    default:
-        engine.SetRetriesLeft(3);
-        download.StartDownload();
-        break;
-    }
+    ExchangeEngine engine(port, host, host);
+    ReadExchange read(host);
+    WriteExchange write(host);
+    write.SetSendAllLines(flags & kAllLines);
+    MacAssignment mac(host);
+    mac.SetNumber(int(data[2]) * 257);
+    ImageDownload download(host);
+    download.SetImage(QByteArray(700, 'w'));
+    Exchange *const exchanges[] = {&read, &write, &mac, &download};
 
-    const qsizetype chunk = ((data[1] & 0x1F) + 1);
-    const QByteArray input(reinterpret_cast<const char *>(data + 2), qsizetype(size - 2));
-    for (qsizetype pos = 0; pos < input.size(); pos += chunk) {
+    int started = 0;
+    int finished = 0;
+    int downloadsStarted = 0;
+    bool running = false;
+    QObject::connect(&engine, &ExchangeEngine::RunningChanged, [&](bool now) {
+        Check(now != running); // strictly alternating
+        running = now;
+    });
+    QObject::connect(&engine, &ExchangeEngine::Finished, [&](const ExchangeResult &) {
+        ++finished;
+        Check(!engine.Running() || started == finished + 1);
+    });
+    auto start = [&](Exchange &exchange) {
+        const bool wasRunning = engine.Running();
+        const Exchange *current = engine.Current();
+        const bool accepted = engine.Start(exchange);
+        Check(accepted != wasRunning);
+        if (!accepted) {
+            Check(engine.Current() == current);
+            return;
+        }
+        ++started;
+        if (&exchange == &download)
+            ++downloadsStarted;
+    };
+    bool boxStartUsed = false;
+    host.whileBoxOpen = [&] {
+        if (!(flags & kStartInBox) || boxStartUsed)
+            return;
+        boxStartUsed = true;
+        Check(!engine.Running());
+        start(*exchanges[data[2] & kKindMask]); // the same one again, or another
+    };
+
+    start(*exchanges[flags & kKindMask]);
+
+    const qsizetype chunk = (data[1] & 0x1F) + 1;
+    const QByteArray input(reinterpret_cast<const char *>(data + 3), qsizetype(size - 3));
+    int reads = 0;
+    for (qsizetype pos = 0; pos < input.size(); pos += chunk, ++reads) {
         port.Feed(input.mid(pos, chunk));
-        if (data[1] & 0x20)
-            engine.Timer1Timer();
-        if (engine.ExchangeState() < 0 || engine.ExchangeState() > 3)
-            std::abort();
+        if (flags & kTicks)
+            engine.Tick();
+        if ((flags & kSecondStart) && reads % 4 == 1)
+            start(*exchanges[(flags + uint8_t(reads)) & kKindMask]);
+        if ((flags & kCancel) && reads == 3)
+            engine.Cancel();
+        if ((flags & kLose) && reads == 5)
+            port.Lose();
+        if (data[1] & 0xC0)
+            QCoreApplication::processEvents();
+        Check(engine.Running() == running);
+        Check(started - finished == (running ? 1 : 0));
     }
-    // Silence from here on: a running exchange must end within its time-outs.
-    for (int tick = 0; tick < 200; ++tick)
-        engine.Timer1Timer();
-    if (engine.ReplyTimeout() != 0 || engine.RetryPending() || engine.PortOpen())
-        std::abort();
+
+    // Silence from here on: whatever runs must end within its time-outs (four tries of ten
+    // ticks, or three seconds for the last acknowledgement of a download), and so must one
+    // started while its closing box is open.
+    for (int tick = 0; tick < 100 && engine.Running(); ++tick) {
+        QCoreApplication::processEvents();
+        engine.Tick();
+    }
+    QCoreApplication::processEvents();
+    Check(!engine.Running() && !running);
+    Check(!port.isOpen);
+    Check(started == finished);
+    Check(host.downloadEndedCount == downloadsStarted);
+    Check(!host.progressVisible);
     return 0;
 }

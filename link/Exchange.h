@@ -129,8 +129,9 @@ public:
     virtual bool RetryAllowed() const { return true; }
     // After a reply time-out the port was reopened: resend what this exchange needs.
     virtual void Retry(ExchangeLink &link) = 0;
-    // Last words before the engine ends the exchange from outside; the port is still open for
-    // TimedOut and Cancelled (a download cancels the unit's transfer here), closed for PortLost.
+    // Last words before the engine ends the exchange from outside: for TimedOut and Cancelled
+    // the port is normally still open (a download cancels the unit's transfer here; a reopen
+    // that failed leaves it closed, and the bytes then go nowhere), for PortLost it is closed.
     virtual void Abort(ExchangeLink &link, EndCause cause)
     {
         (void)link;

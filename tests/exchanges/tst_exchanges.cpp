@@ -1,9 +1,12 @@
 #include "exchanges/MacAssignment.h"
 #include "exchanges/ReadExchange.h"
 #include "exchanges/WriteExchange.h"
+#include "link/ExchangeEngine.h"
 #include "support/FakeLink.h"
 
 #include <QTest>
+
+#include <algorithm>
 
 namespace {
 
@@ -34,6 +37,11 @@ QByteArray unitAnswer(const QByteArray &line)
     return body.left(codeLength).toUpper() + body.mid(codeLength) + "\r\n";
 }
 
+const QList<QByteArray> kReadLines{"sv\r\n", "ax1\r\n", "ax2\r\n", "ax3\r\n", "ax4\r\n", "ba\r\n",
+                                   "bb\r\n", "bh\r\n",  "bj\r\n",  "bt\r\n",  "eo\r\n",  "ma\r\n",
+                                   "nc\r\n", "ng\r\n",  "ni\r\n",  "ns\r\n"};
+const QByteArray kMacLine("ma4779\r\n"); // 0x12AB, from the boxes "12" and "AB"
+
 } // namespace
 
 class TestExchanges : public QObject
@@ -46,14 +54,30 @@ class TestExchanges : public QObject
     ReadExchange *read = nullptr;
     WriteExchange *write = nullptr;
     MacAssignment *mac = nullptr;
+    QList<ExchangeResult> results;
     // Answers wait here until the test lets the "unit" speak, as a real unit answers later.
     QList<QByteArray> pending;
     std::function<QByteArray(const QByteArray &)> unit;
+    // Lines the unit refuses ("Error") or leaves unanswered once.
+    QList<QByteArray> refused;
+    QByteArray silentOnce;
 
+    void run(Exchange &exchange)
+    {
+        QVERIFY(engine->Start(exchange));
+        pump();
+    }
     void pump()
     {
         while (!pending.isEmpty())
             port->Feed(pending.takeFirst());
+    }
+    // Ticks through one reply time-out, then lets the unit answer the retry.
+    void timeOut()
+    {
+        for (int i = 0; i < 11; ++i)
+            engine->Tick();
+        pump();
     }
 
 private slots:
@@ -61,232 +85,217 @@ private slots:
     {
         port = new FakePort;
         host = new FakeHost;
-        engine = new ExchangeEngine(*port, *host);
-        read = new ReadExchange(*engine, *host);
-        write = new WriteExchange(*engine, *host);
-        mac = new MacAssignment(*engine, *host);
+        engine = new ExchangeEngine(*port, *host, *host);
+        read = new ReadExchange(*host);
+        write = new WriteExchange(*host);
+        mac = new MacAssignment(*host);
+        mac->SetNumber(0x12AB);
+        results.clear();
+        connect(engine, &ExchangeEngine::Finished, this,
+                [this](const ExchangeResult &result) { results << result; });
         pending.clear();
+        refused.clear();
+        silentOnce.clear();
         unit = unitAnswer;
         port->onWrite = [this](const QByteArray &bytes) {
-            const QByteArray answer = unit ? unit(bytes) : QByteArray();
+            if (bytes == silentOnce) {
+                silentOnce.clear();
+                return;
+            }
+            const QByteArray answer = refused.contains(bytes) ? "Error\r\n" : unit(bytes);
             if (!answer.isEmpty())
                 pending << answer;
         };
-        host->settings = validSettings();
+        host->Settings() = validSettings();
     }
     void cleanup()
     {
+        delete engine;
         delete mac;
         delete write;
         delete read;
-        delete engine;
         delete host;
         delete port;
     }
 
     void read_sendsSixteenLinesInOrder_appliesAnswers_andReportsOk()
     {
-        read->ReadButtonClick();
-        pump();
-        const QList<QByteArray> expected{
-            "sv\r\n", "ax1\r\n", "ax2\r\n", "ax3\r\n", "ax4\r\n", "ba\r\n", "bb\r\n", "bh\r\n",
-            "bj\r\n", "bt\r\n",  "eo\r\n",  "ma\r\n",  "nc\r\n",  "ng\r\n", "ni\r\n", "ns\r\n"};
-        QCOMPARE(port->writes, expected);
+        run(*read);
+        QCOMPARE(port->writes, kReadLines);
         QCOMPARE(host->updates.size(), 15);
         QCOMPARE(host->events.mid(1),
                  (QStringList{"log:Data Read - OK <now>", "box:Data read OK"}));
         QCOMPARE(host->boxes.last().kind, MessageKind::Warning);
-        QCOMPARE(engine->ExchangeState(), 0);
-        QVERIFY(!engine->PortOpen());
-        QCOMPARE(engine->ReplyTimeout(), 0);
+        QVERIFY(results.value(0).Succeeded());
+        QVERIFY(!port->isOpen);
     }
 
-    void read_errorAnswersToVersion_thenAccepted()
+    void read_refusedQueries_fillTheRest_andEndIncomplete()
     {
-        int errors = 2;
-        unit = [&](const QByteArray &line) {
-            if (line == "sv\r\n" && errors-- > 0)
-                return QByteArray("Error\r\n");
-            return unitAnswer(line);
-        };
-        read->ReadButtonClick();
-        pump();
-        QCOMPARE(port->writes.mid(0, 4),
-                 (QList<QByteArray>{"sv\r\n", "sv\r\n", "sv\r\n", "ax1\r\n"}));
+        refused = {"bb\r\n", "eo\r\n"};
+        run(*read);
+        QCOMPARE(port->writes, kReadLines); // nothing resent, nothing left out
+        const auto applied = std::count_if(
+            host->updates.begin(), host->updates.end(),
+            [](const SettingsUpdate &update) { return update.kind != SettingsUpdate::Kind::None; });
+        QCOMPARE(applied, 13);
+        QCOMPARE(host->log.mid(1), (QStringList{"Refused by TOLVEX: bb", "Refused by TOLVEX: eo",
+                                                "Data Read - Incomplete, refused by TOLVEX: bb, "
+                                                "eo <now>"}));
+        QCOMPARE(host->boxes.size(), 1);
+        QCOMPARE(host->boxes.at(0).text, QString("Data read incomplete\rTOLVEX refused: bb, eo"));
+        QCOMPARE(results.value(0).outcome, ExchangeResult::Outcome::Incomplete);
+        QCOMPARE(results.value(0).refusedLines, (QStringList{"bb", "eo"}));
     }
 
-    void read_errorAnswerToAQuery_goesToParser_andReadGoesOn()
+    void read_timeOutAfterTheVersion_probesWithAnEmptyLine_thenStartsOver()
     {
-        unit = [](const QByteArray &line) {
-            return line == "bb\r\n" ? QByteArray("Error\r\n") : unitAnswer(line);
-        };
-        read->ReadButtonClick();
-        pump();
-        const int bb = int(port->writes.indexOf("bb\r\n"));
-        QCOMPARE(port->writes.value(bb + 1), QByteArray("bh\r\n"));
-        QCOMPARE(host->boxes.last().text, QString("Data read OK"));
-    }
-
-    void read_timeOutAfterEo_sendsEmptyLine_thenRestartsAtAx1()
-    {
-        bool silentOnce = true;
-        unit = [&](const QByteArray &line) {
-            if (line == "ma\r\n" && silentOnce) {
-                silentOnce = false;
-                return QByteArray();
-            }
-            return unitAnswer(line);
-        };
-        read->ReadButtonClick();
-        pump();
+        silentOnce = "ma\r\n";
+        run(*read);
         QCOMPARE(port->writes.last(), QByteArray("ma\r\n"));
-        for (int i = 0; i < 11; ++i)
-            engine->Timer1Timer();
-        QCOMPARE(port->writes.last(), QByteArray("\r\n"));
-        pump();
-        const int restart = int(port->writes.lastIndexOf("\r\n"));
-        QCOMPARE(port->writes.value(restart + 1), QByteArray("ax1\r\n"));
-        QCOMPARE(port->writes.size(), restart + 1 + 15);
+        timeOut();
+        const qsizetype probe = port->writes.lastIndexOf("\r\n");
+        QCOMPARE(port->writes.mid(probe + 1), kReadLines.mid(1));
+        QCOMPARE(probe, kReadLines.indexOf("ma\r\n") + 1);
         QCOMPARE(host->boxes.last().text, QString("Data read OK"));
     }
 
-    void read_pressedTwice_firstAnswerSeenIsTheVersion()
+    void retry_forgetsWhatTheEarlierAttemptRefused()
     {
-        unit = nullptr;
-        read->ReadButtonClick();
-        read->ReadButtonClick();
-        QCOMPARE(port->writes, (QList<QByteArray>{"sv\r\n", "sv\r\n"}));
-        port->Feed("SV1.0.5-UDP\r\n");
-        QCOMPARE(port->writes.last(), QByteArray("ax1\r\n"));
+        // The unit refuses "bb" and then falls silent; after the retry it answers everything.
+        refused = {"bb\r\n"};
+        silentOnce = "ma\r\n";
+        run(*read);
+        refused.clear();
+        timeOut();
+        QCOMPARE(host->boxes.value(0).text, QString("Data read OK"));
+        QVERIFY(results.value(0).Succeeded());
     }
 
     void write_everyAnswerEqual_sentOk()
     {
-        write->WriteButtonClick();
-        pump();
+        run(*write);
         QCOMPARE(port->writes.first(), QByteArray("sv\r\n"));
         QCOMPARE(port->writes.last(), QByteArray("zc\r\n"));
-        // DHCP off, client on, timed off: 14 lines after the version query.
-        QCOMPARE(port->writes.size(), 15);
-        QCOMPARE(host->events,
-                 (QStringList{"log:Data Checked - OK", "log:Tolvex Version: 1.0.5-UDP\r\n",
-                              "log:Data Sent - OK <now>", "box:Data sent OK"}));
+        QCOMPARE(port->writes.size(), 15); // DHCP off, client on, timed off: 14 lines
+        QCOMPARE(host->events.mid(1),
+                 (QStringList{"log:Data Sent - OK <now>", "box:Data sent OK"}));
         QCOMPARE(host->boxes.last().kind, MessageKind::Confirmation);
-        QVERIFY(!write->WriteErrorFlag());
-        QCOMPARE(engine->ExchangeState(), 0);
+        QVERIFY(write->Mismatches().isEmpty());
     }
 
-    void write_oneWrongEcho_logsIt_sendsTheRest_thenError6BeforeLogLine()
+    void write_wrongOrRefusedAnswer_sendsTheRest_thenError6_data()
     {
-        unit = [](const QByteArray &line) {
-            return line.startsWith("ba") ? QByteArray("BA3013\r\n") : unitAnswer(line);
-        };
-        write->WriteButtonClick();
-        pump();
-        QCOMPARE(port->writes.last(), QByteArray("zc\r\n"));
-        QCOMPARE(host->events.mid(2),
-                 (QStringList{"log:Client Port Write Error ",
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("wrong echo")
+            << QByteArray("ba3012\r\n") << QByteArray("BA3013\r\n") << "Client Port Write Error ";
+        QTest::newRow("refused") << QByteArray("bh60\r\n") << QByteArray("Error\r\n")
+                                 << "Refused by TOLVEX: bh60";
+        QTest::newRow("refused closing line")
+            << QByteArray("zc\r\n") << QByteArray("Error\r\n") << "Refused by TOLVEX: zc";
+    }
+    void write_wrongOrRefusedAnswer_sendsTheRest_thenError6()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, logged);
+        unit = [&](const QByteArray &sent) { return sent == line ? answer : unitAnswer(sent); };
+        run(*write);
+        QCOMPARE(port->writes.count(line), 1);
+        QCOMPARE(port->writes.size(), 15);
+        QCOMPARE(host->events.mid(1),
+                 (QStringList{"log:" + logged,
                               "box:Errors occurred during the write operation\rCheck all "
                               "values\rError 6",
                               "log:Data Write Errors - Fail <now>"}));
+        QCOMPARE(results.value(0).ErrorNumber(), 6);
+        QCOMPARE(results.value(0).outcome, ExchangeResult::Outcome::Failed);
     }
 
-    void write_errorAnswerToALine_isNotResent()
+    void write_allLines_sendsFifteen_andChecksAddresses()
     {
-        unit = [](const QByteArray &line) {
-            return line.startsWith("bh") ? QByteArray("Error\r\n") : unitAnswer(line);
-        };
-        write->WriteButtonClick();
-        pump();
-        QCOMPARE(port->writes.count(QByteArray("bh60\r\n")), 1);
-        QCOMPARE(host->boxes.last().text, QString("Data sent OK"));
-    }
-
-    void write_macMode_sendsAllFifteenLines_andChecksAddresses()
-    {
-        host->macMode = true;
-        host->settings.dhcpEnabled = true;
+        write->SetSendAllLines(true);
+        host->Settings().dhcpEnabled = true;
         unit = [](const QByteArray &line) {
             return line.startsWith("ni") ? QByteArray("NI192.9.0.7\r\n") : unitAnswer(line);
         };
-        write->WriteButtonClick();
-        pump();
+        run(*write);
         QCOMPARE(port->writes.size(), 16);
         QVERIFY(port->writes.contains("bt2\r\n"));
-        QVERIFY(host->log.contains("IP Address (2) Write Error "));
-        QVERIFY(host->log.contains("IP Address (4) Write Error "));
-        QVERIFY(host->log.indexOf("IP Address (2) Write Error ") <
-                host->log.indexOf("IP Address (4) Write Error "));
+        const qsizetype second = host->log.indexOf("IP Address (2) Write Error ");
+        QVERIFY(second > 0);
+        QVERIFY(host->log.indexOf("IP Address (4) Write Error ") > second);
+        QCOMPARE(results.value(0).ErrorNumber(), 6);
     }
 
-    void write_invalidSettings_sendsNothing()
+    void write_timeOut_probes_thenSendsEveryLineAgain()
     {
-        host->settings = SettingsSnapshot();
-        write->WriteButtonClick();
-        QVERIFY(port->writes.isEmpty());
-        QVERIFY(port->openedDevices.isEmpty());
-        QCOMPARE(host->events.last(), QString("box:There are errors"));
-        QVERIFY(!host->log.contains("Data Checked - OK"));
+        silentOnce = "ng192.168.0.1\r\n";
+        run(*write);
+        timeOut();
+        const qsizetype probe = port->writes.lastIndexOf("\r\n");
+        QCOMPARE(port->writes.count("ax15\r\n"), 2);
+        QCOMPARE(port->writes.value(probe + 1), QByteArray("ax15\r\n"));
+        QCOMPARE(port->writes.last(), QByteArray("zc\r\n"));
+        QCOMPARE(host->boxes.value(0).text, QString("Data sent OK"));
     }
 
-    void write_silentUnit_error7_noVerdict()
-    {
-        unit = nullptr;
-        write->WriteButtonClick();
-        for (int i = 0; i < 60; ++i)
-            engine->Timer1Timer();
-        QCOMPARE(port->writes, QList<QByteArray>(4, "sv\r\n"));
-        QCOMPARE(host->boxes.size(), 1);
-        QCOMPARE(host->boxes.at(0).text, QString("Cannot communicate with TOLVEX\nError 7"));
-    }
-
-    void mac_sendsNumberThenClosingLine_showsAnswer()
+    void mac_sendsNumberThenClosingLine_showsTheNewAddress()
     {
         unit = [](const QByteArray &line) {
             return line.startsWith("ma") ? QByteArray("MA0,4,163,1,18,171,\r\n") : unitAnswer(line);
         };
-        mac->SendNewMACButtonClick("12", "AB");
-        pump();
-        QCOMPARE(port->writes, (QList<QByteArray>{"ma4779\r\n", "zc\r\n"}));
-        QCOMPARE(host->updates.first().kind, SettingsUpdate::Kind::Mac);
-        QCOMPARE(host->updates.first().macText, QString("00:04:A3:01:12:AB"));
+        run(*mac);
+        QCOMPARE(port->writes, (QList<QByteArray>{kMacLine, "zc\r\n"}));
+        QCOMPARE(host->Settings().macAddress, QString("00:04:A3:01:12:AB"));
         QCOMPARE(host->events.last(), QString("box:Data read OK"));
+        QVERIFY(mac->NumberSent());
     }
 
-    void mac_badDigits_macError_nothingSent_data()
+    void mac_retry_resendsItsLine_neverARead()
     {
-        QTest::addColumn<QString>("box1");
-        QTest::addColumn<QString>("box2");
-        QTest::newRow("one character") << "1"
-                                       << "AB";
-        QTest::newRow("second box G0") << "12"
-                                       << "G0";
-        QTest::newRow("empty") << ""
-                               << "";
+        silentOnce = kMacLine;
+        run(*mac);
+        timeOut();
+        QCOMPARE(port->writes, (QList<QByteArray>{kMacLine, kMacLine, "zc\r\n"}));
+        for (const SettingsUpdate &update : host->updates) // no read overwrote the settings
+            QVERIFY(update.kind == SettingsUpdate::Kind::Mac ||
+                    update.kind == SettingsUpdate::Kind::None);
+        QVERIFY(results.value(0).Succeeded());
     }
 
-    void mac_badDigits_macError_nothingSent()
+    void mac_refused_fails()
     {
-        QFETCH(QString, box1);
-        QFETCH(QString, box2);
-        engine->Queue().Add("leftover\r\n");
-        mac->SendNewMACButtonClick(box1, box2);
+        refused = {kMacLine};
+        run(*mac);
         QCOMPARE(host->boxes.size(), 1);
-        QCOMPARE(host->boxes.at(0).text, QString("MAC Error"));
-        QCOMPARE(host->boxes.at(0).kind, MessageKind::Warning);
-        QVERIFY(engine->Queue().IsEmpty());
-        QVERIFY(port->writes.isEmpty());
+        QCOMPARE(host->boxes.at(0).text, QString("TOLVEX refused the MAC address\rError 6"));
+        QCOMPARE(host->boxes.at(0).kind, MessageKind::Error);
+        QVERIFY(!host->log.contains("Data Read - OK <now>"));
+        QCOMPARE(results.value(0).outcome, ExchangeResult::Outcome::Failed);
+        QCOMPARE(results.value(0).refusedLines, QStringList{"ma4779"});
     }
 
-    void startAfterDeadDownload_receivesLinesAgain()
+    void mac_afterADownloadThatDiedInBlockMode_getsLines()
     {
-        engine->SetBlockMode(true);
-        read->ReadButtonClick();
-        QVERIFY(!engine->BlockMode());
-        pump();
-        QCOMPARE(host->boxes.last().text, QString("Data read OK"));
+        ImageDownload download(*host);
+        download.SetImage(QByteArray(300, 'x'));
+        unit = [](const QByteArray &line) {
+            return line == "zp\r\n" ? QByteArray("\x15") : unitAnswer(line);
+        };
+        run(download);
+        QCOMPARE(port->writes.size(), 3); // "sv", "zp", the first block; then silence
+        for (int i = 0; i < 10; ++i)
+            engine->Tick();
+        QCOMPARE(results.size(), 1);
+
+        unit = unitAnswer;
+        run(*mac);
+        QCOMPARE(host->events.last(), QString("box:Data read OK"));
     }
 };
 
-QTEST_APPLESS_MAIN(TestExchanges)
+QTEST_GUILESS_MAIN(TestExchanges)
 #include "tst_exchanges.moc"

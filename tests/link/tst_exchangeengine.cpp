@@ -5,34 +5,72 @@
 
 namespace {
 
-// A small exchange on the engine: version step, then one queued line per answer.
+// A small exchange on the engine: the version step, then its lines one per answer, then a
+// plain success. It records what the engine asked of it.
 class ScriptExchange : public Exchange
 {
 public:
-    explicit ScriptExchange(ExchangeEngine &engine) : m_engine(engine) {}
-
-    void HandleReply(const QByteArray &reply) override
-    {
-        if (m_engine.HandleVersionAnswer(reply))
-            return;
-        answers << reply;
-        if (!m_engine.SendNextCommand())
-            m_engine.SetExchangeState(ExchangeEngine::StateNone);
-    }
-    void RebuildQueue() override
-    {
-        ++rebuilds;
-        m_engine.Queue().Clear();
-        m_engine.Queue().Add(QStringLiteral("ng\r\n"));
-        m_engine.Queue().Add(QStringLiteral("ax1\r\n"));
-    }
+    QList<QByteArray> lines{"ax1\r\n", "ng\r\n"};
+    ExchangeError tooManyErrors = ExchangeError::NotFoundRead;
+    bool retryAllowed = true;
+    bool singleBytes = false;
+    bool logBeforeBox = false;
+    QByteArray lastWords; // sent from Abort while the port is still open
 
     QList<QByteArray> answers;
-    int rebuilds = 0;
+    QList<EndCause> aborts;
+    int begins = 0;
+    int retries = 0;
+
+    QString Name() const override { return QStringLiteral("Script"); }
+    void Begin(ExchangeLink &link) override
+    {
+        ++begins;
+        m_next = 0;
+        m_versionPending = true;
+        link.SendLine("sv\r\n");
+    }
+    void HandleReply(ExchangeLink &link, const QByteArray &reply) override
+    {
+        if (m_versionPending) {
+            if (link.VersionStep(reply, tooManyErrors) != ExchangeLink::VersionOutcome::Accepted)
+                return;
+            m_versionPending = false;
+        } else {
+            answers << reply;
+        }
+        if (m_next < lines.size()) {
+            link.SendLine(lines.at(m_next++));
+            return;
+        }
+        ExchangeResult result;
+        result.boxText = QStringLiteral("done");
+        result.logLine = QStringLiteral("done log");
+        result.logBeforeBox = logBeforeBox;
+        link.Finish(result);
+    }
+    bool RetryAllowed() const override { return retryAllowed; }
+    void Retry(ExchangeLink &link) override
+    {
+        ++retries;
+        m_versionPending = true;
+        link.SendLine("sv\r\n");
+    }
+    void Abort(ExchangeLink &link, EndCause cause) override
+    {
+        aborts << cause;
+        if (!lastWords.isEmpty() && cause != EndCause::PortLost)
+            link.SendBytes(lastWords, 0);
+    }
+    bool SingleBytes() const override { return singleBytes; }
 
 private:
-    ExchangeEngine &m_engine;
+    int m_next = 0;
+    bool m_versionPending = false;
 };
+
+const QByteArray kVersion("SV1.0.5-UDP\r\n");
+const QString kError7("Cannot communicate with TOLVEX\nError 7");
 
 } // namespace
 
@@ -43,20 +81,23 @@ class TestExchangeEngine : public QObject
     FakePort *port = nullptr;
     FakeHost *host = nullptr;
     ExchangeEngine *engine = nullptr;
-    ScriptExchange *exchange = nullptr;
+    ScriptExchange *script = nullptr;
+    QList<ExchangeResult> results;
 
-    // Starts like the read: state 2, three retries, "sv" sent.
-    void start()
+    // Ticks until a box (of either kind) shows or `limit` ticks passed; the ticks used.
+    int tickUntilBox(int limit = 200)
     {
-        exchange->RebuildQueue();
-        engine->StartWithVersionQuery(ExchangeEngine::StateRead);
-        QVERIFY(engine->PortOpen());
-        QCOMPARE(engine->RetriesLeft(), 3);
+        int used = 0;
+        while (host->boxes.isEmpty() && host->portErrors.isEmpty() && used < limit) {
+            engine->Tick();
+            ++used;
+        }
+        return used;
     }
     void ticks(int n)
     {
         for (int i = 0; i < n; ++i)
-            engine->Timer1Timer();
+            engine->Tick();
     }
 
 private slots:
@@ -64,263 +105,379 @@ private slots:
     {
         port = new FakePort;
         host = new FakeHost;
-        engine = new ExchangeEngine(*port, *host);
-        exchange = new ScriptExchange(*engine);
-        engine->RegisterExchange(ExchangeEngine::StateRead, exchange);
+        engine = new ExchangeEngine(*port, *host, *host);
+        script = new ScriptExchange;
+        results.clear();
+        connect(engine, &ExchangeEngine::RunningChanged, this,
+                [this](bool running) { host->events << (running ? "running" : "idle"); });
+        connect(engine, &ExchangeEngine::Finished, this, [this](const ExchangeResult &result) {
+            results << result;
+            host->events << "finished";
+        });
     }
     void cleanup()
     {
-        delete exchange;
         delete engine;
+        delete script;
         delete host;
         delete port;
     }
 
-    void checkVersionReply_data()
+    void versionNumbers_data()
     {
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<int>("result");
-        QTest::addColumn<QString>("logged");
-        QTest::newRow("1.0.5") << QByteArray("1.0.5-UDP\r\n") << 10005
-                               << "Tolvex Version: 1.0.5-UDP\r\n";
-        QTest::newRow("1.0.99 highest accepted") << QByteArray("1.0.99-UDP\r\n") << 10099 << "";
-        QTest::newRow("1.1.0") << QByteArray("1.1.0-UDP\r\n") << 10100 << "";
-        QTest::newRow("TCP is no version") << QByteArray("1.0.5-TCP\r\n") << 0 << "";
-        QTest::newRow("missing dash") << QByteArray("1.0.5\r\n") << 0 << "";
-        QTest::newRow("missing second dot") << QByteArray("1.05-UDP\r\n") << 0 << "";
-        QTest::newRow("UDP cut short") << QByteArray("1.0.5-UD") << 0 << "";
-        QTest::newRow("lower-case udp") << QByteArray("1.0.5-udp\r\n") << 0 << "";
-        QTest::newRow("too many digits is no version")
-            << QByteArray("99999999999999999999.0.0-UDP\r\n") << 0 << "";
-        QTest::newRow("letters count as digits")
-            << QByteArray("1.0.a-UDP\r\n") << 10049 << ""; // 'a' - 48 = 49
-        QTest::newRow("text after NUL is not read")
-            << QByteArray("1.0\0.5-UDP\r\n", 12) << 0 << "Tolvex Version: 1.0";
-        QTest::newRow("SW becomes UW and is unreadable")
-            << QByteArray("SW1.0.5-UDP\r\n") << -2 << "Tolvex Version: UW1.0.5-UDP\r\n";
-        QTest::newRow("no digit first: resent") << QByteArray("x1.0.5-UDP\r\n") << -2 << "";
-        QTest::newRow("empty text: resent") << QByteArray() << -2 << "Tolvex Version: ";
+        QTest::newRow("1.0.5") << QByteArray("1.0.5-UDP\r\n") << 10005;
+        QTest::newRow("1.1.0") << QByteArray("1.1.0-UDP\r\n") << 10100;
+        QTest::newRow("TCP") << QByteArray("1.0.5-TCP\r\n") << 0;
+        QTest::newRow("missing dash") << QByteArray("1.0.5\r\n") << 0;
+        QTest::newRow("missing second dot") << QByteArray("1.05-UDP\r\n") << 0;
+        QTest::newRow("UDP cut short") << QByteArray("1.0.5-UD") << 0;
+        QTest::newRow("lower-case udp") << QByteArray("1.0.5-udp\r\n") << 0;
+        QTest::newRow("too many digits") << QByteArray("99999999999999999999.0.0-UDP\r\n") << 0;
+        QTest::newRow("letters count as digits") << QByteArray("1.0.a-UDP\r\n") << 10049;
+        QTest::newRow("text after NUL") << QByteArray("1.0\0.5-UDP\r\n", 12) << 0;
+        QTest::newRow("SW becomes UW") << QByteArray("SW1.0.5-UDP\r\n") << -2;
+        QTest::newRow("no digit first") << QByteArray("x1.0.5-UDP\r\n") << -2;
+        QTest::newRow("empty") << QByteArray() << -2;
     }
-
-    void checkVersionReply()
+    void versionNumbers()
     {
         QFETCH(QByteArray, text);
         QFETCH(int, result);
-        QFETCH(QString, logged);
-        QVERIFY(engine->OpenSerialPort());
-        engine->SetLastCommand("sv\r\n");
         QCOMPARE(engine->CheckVersionReply(text), result);
-        if (!logged.isEmpty())
-            QCOMPARE(host->log.value(0), logged);
-        QCOMPARE(port->writes.size(), result == -2 ? 1 : 0);
+        QVERIFY(host->log.value(0).startsWith("Tolvex Version: "));
+        QVERIFY(port->writes.isEmpty()); // a resend goes nowhere while no exchange runs
     }
 
-    void errorAnswers_resentFourTimes_fifthGivesUpWithError4()
+    void versionStep_data()
     {
-        start();
-        for (int i = 0; i < 4; ++i)
-            port->Feed("Error\r\n");
-        QCOMPARE(port->writes, QList<QByteArray>(5, "sv\r\n"));
-        QVERIFY(host->boxes.isEmpty());
-        port->Feed("Error\r\n");
-        QCOMPARE(port->writes.size(), 5);
-        QCOMPARE(host->events,
-                 (QStringList{"box:TOLVEX not found\rError 4", "log:TOLVEX not found"}));
-        QCOMPARE(engine->ExchangeState(), 0);
-        QCOMPARE(engine->ReplyTimeout(), 0);
-        QVERIFY(!engine->PortOpen());
-        ticks(30);
+        QTest::addColumn<QList<QByteArray>>("replies");
+        QTest::addColumn<bool>("download");
+        QTest::addColumn<int>("queries");
+        QTest::addColumn<QString>("box"); // empty: accepted, "ax1" sent next
+        const QByteArray error("Error\r\n");
+        const QString notFound4("TOLVEX not found\rError 4");
+        QTest::newRow("accepted") << QList<QByteArray>{kVersion} << false << 1 << "";
+        QTest::newRow("1.0.99 accepted")
+            << QList<QByteArray>{"SV1.0.99-UDP\r\n"} << false << 1 << "";
+        QTest::newRow("four Error answers resent")
+            << (QList<QByteArray>(4, error) << kVersion) << false << 5 << "";
+        QTest::newRow("fifth Error: Error 4")
+            << QList<QByteArray>(5, error) << false << 5 << notFound4;
+        QTest::newRow("fifth Error in a download: Error 1")
+            << QList<QByteArray>(5, error) << true << 5 << "TOLVEX not found\rError 1";
+        QTest::newRow("Error with a blank is an unreadable version")
+            << QList<QByteArray>{"Error \r\n", kVersion} << false << 2 << "";
+        QTest::newRow("unreadable answers count with Error answers: Error 2")
+            << QList<QByteArray>{error, error, "SVSW1\r\n", "SVxx\r\n", "SVxx\r\n"} << false << 5
+            << "TOLVEX not found\rError 2";
+        QTest::newRow("TCP: Error 2")
+            << QList<QByteArray>{"SV1.0.5-TCP\r\n"} << false << 1 << "TOLVEX not found\rError 2";
+        QTest::newRow("too new") << QList<QByteArray>{"SV1.1.0-UDP\r\n"} << false << 1
+                                 << "TOLVEX version not supported\rPlease download the latest "
+                                    "version of this application";
+    }
+    void versionStep()
+    {
+        QFETCH(QList<QByteArray>, replies);
+        QFETCH(bool, download);
+        QFETCH(int, queries);
+        QFETCH(QString, box);
+        if (download)
+            script->tooManyErrors = ExchangeError::NotFoundTooManyErrors;
+        QVERIFY(engine->Start(*script));
+        for (const QByteArray &reply : replies)
+            port->Feed(reply);
+        QCOMPARE(port->writes.count("sv\r\n"), queries);
+        if (box.isEmpty()) {
+            QCOMPARE(port->writes.last(), QByteArray("ax1\r\n"));
+            QVERIFY(host->boxes.isEmpty());
+            return;
+        }
+        QCOMPARE(port->writes.size(), queries);
+        QCOMPARE(host->boxes.size(), 1);
+        QCOMPARE(host->boxes.at(0).text, box);
+        QCOMPARE(results.size(), 1);
+        QCOMPARE(results.at(0).outcome, ExchangeResult::Outcome::Failed);
+        QVERIFY(!engine->Running());
+        QVERIFY(!port->isOpen);
+        ticks(50);
         QCOMPARE(host->boxes.size(), 1); // no time-out follows
     }
 
-    void errorThatIsNotExact_isAVersionAnswer()
+    void silentUnit_fourQueriesTenTicksApart_thenError7()
     {
-        start();
-        port->Feed("Error \r\n"); // reads as text from its third byte: "ror \r\n"
-        QCOMPARE(engine->ErrorRetryCount(), 1);
-        QCOMPARE(port->writes.last(), QByteArray("sv\r\n"));
-    }
-
-    void unreadableAnswers_countWithErrors_fifthGivesError2()
-    {
-        start();
-        port->Feed("Error\r\n");
-        port->Feed("Error\r\n");
-        port->Feed("SVSW1\r\n");
-        port->Feed("SVxx\r\n");
-        QCOMPARE(port->writes.size(), 5);
-        port->Feed("SVxx\r\n");
-        QCOMPARE(host->boxes.size(), 1);
-        QCOMPARE(host->boxes.at(0).text, "TOLVEX not found\rError 2");
-    }
-
-    void acceptedVersion_sendsFirstQueuedLine()
-    {
-        start();
-        port->Feed("SV1.0.5-UDP\r\n");
-        QCOMPARE(port->writes, (QList<QByteArray>{"sv\r\n", "ax1\r\n"}));
-        QVERIFY(!engine->VersionPending());
-        port->Feed("AX15\r\n");
-        port->Feed("NG1.2.3.4\r\n");
-        QCOMPARE(exchange->answers, (QList<QByteArray>{"AX15\r\n", "NG1.2.3.4\r\n"}));
-        QVERIFY(!engine->PortOpen());
-        QCOMPARE(engine->ReplyTimeout(), 0);
-    }
-
-    void unsupportedVersion_failsWithoutSendingMore()
-    {
-        start();
-        port->Feed("SV1.1.0-UDP\r\n");
-        QCOMPARE(port->writes.size(), 1);
-        QCOMPARE(host->events,
-                 (QStringList{"log:Tolvex Version: 1.1.0-UDP\r\n",
-                              "box:TOLVEX version not supported\rPlease download the latest "
-                              "version of this application",
-                              "log:TOLVEX version not supported"}));
-    }
-
-    void silentUnit_svSentFourTimes_thenError7()
-    {
-        start();
-        int ticksUsed = 0;
-        while (host->boxes.isEmpty() && ticksUsed < 100) {
-            engine->Timer1Timer();
-            ++ticksUsed;
+        QList<int> writeTicks;
+        int tick = 0;
+        port->onWrite = [&](const QByteArray &) { writeTicks << tick; };
+        QVERIFY(engine->Start(*script));
+        while (host->boxes.isEmpty() && tick < 100) {
+            ++tick;
+            engine->Tick();
         }
+        QCOMPARE(writeTicks, (QList<int>{0, 11, 21, 31}));
+        QCOMPARE(tick, 40);
         QCOMPARE(port->writes, QList<QByteArray>(4, "sv\r\n"));
-        QCOMPARE(ticksUsed, 10 + 10 + 10 + 10); // 10, then 1 + 9 for each of three retries
-        QCOMPARE(host->events, (QStringList{"box:Cannot communicate with TOLVEX\nError 7",
-                                            "log:Cannot communicate with TOLVEX"}));
-        QVERIFY(!engine->PortOpen());
-        QVERIFY(!engine->VersionPending());
-        QCOMPARE(engine->ExchangeState(), int(ExchangeEngine::StateRead));
+        QCOMPARE(port->openedDevices.size(), 4);
+        QCOMPARE(script->retries, 3);
+        QCOMPARE(script->aborts, QList<Exchange::EndCause>{Exchange::EndCause::TimedOut});
+        QCOMPARE(host->events.mid(1),
+                 (QStringList{"idle", "box:" + kError7, "log:Cannot communicate with TOLVEX",
+                              "log:No byte at all came back from the unit: check the cable, the "
+                              "unit's power and the port number",
+                              "finished"}));
+        QCOMPARE(results.at(0).ErrorNumber(), 7);
+        QCOMPARE(results.at(0).activity.timeouts, 4);
+        QVERIFY(!port->isOpen);
         ticks(50);
+        port->Feed(kVersion); // the port is closed: nothing reaches the exchange
         QCOMPARE(host->boxes.size(), 1);
-        port->Feed("SV1.0.5-UDP\r\n"); // the port is closed: nothing reaches the exchange
         QCOMPARE(port->writes.size(), 4);
     }
 
-    void timeOutAfterVersion_resendsEmptyLine_andRestartsQueue()
+    void silence_isDiagnosed_data()
     {
-        start();
-        port->Feed("SV1.0.5-UDP\r\n");
-        QCOMPARE(port->writes.last(), QByteArray("ax1\r\n"));
-        ticks(11);
-        QCOMPARE(exchange->rebuilds, 2);
-        QCOMPARE(port->writes.last(), QByteArray("\r\n"));
-        QCOMPARE(engine->RetriesLeft(), 2);
-        port->Feed("OK\r\n");
-        QCOMPARE(port->writes.last(), QByteArray("ax1\r\n"));
+        QTest::addColumn<QByteArray>("heard");
+        QTest::addColumn<QString>("diagnosis");
+        QTest::newRow("nothing") << QByteArray() << "No byte at all came back";
+        QTest::newRow("noise") << QByteArray("\x13\x80garbage", 9) << "never a valid line";
+        QTest::newRow("answered, then silent") << kVersion << "answered and then stopped";
+    }
+    void silence_isDiagnosed()
+    {
+        QFETCH(QByteArray, heard);
+        QFETCH(QString, diagnosis);
+        QVERIFY(engine->Start(*script));
+        port->Feed(heard);
+        tickUntilBox();
+        QCOMPARE(host->boxes.value(0).text, kError7);
+        QVERIFY2(host->log.last().contains(diagnosis), qPrintable(host->log.last()));
     }
 
-    void timeOutInVersionWait_resendsSv()
+    void budgets_areFreshAtEveryStart()
     {
-        start();
-        ticks(11);
-        QCOMPARE(port->writes, (QList<QByteArray>{"sv\r\n", "sv\r\n"}));
-        QCOMPARE(port->openedDevices.size(), 2);
+        for (int run = 0; run < 2; ++run) {
+            port->writes.clear();
+            host->boxes.clear();
+            QVERIFY(engine->Start(*script));
+            for (int i = 0; i < 4; ++i)
+                port->Feed("Error\r\n");
+            QVERIFY(host->boxes.isEmpty());
+            tickUntilBox();
+            QCOMPARE(port->writes, QList<QByteArray>(1 + 4 + 3, "sv\r\n"));
+            QCOMPARE(host->boxes.value(0).text, kError7);
+        }
     }
 
-    void replyDoesNotStopTheCount_onlyAWriteDoes()
+    void retryWhoseOpenFails_isAnotherTimeOut_withoutABox()
     {
-        start();
-        ticks(9);
-        QCOMPARE(engine->ReplyTimeout(), 1);
-        engine->SetExchangeState(ExchangeEngine::StateNone);
-        port->Feed("SV1.0.5-UDP\r\n"); // ignored: no exchange runs
-        QCOMPARE(engine->ReplyTimeout(), 1);
+        QVERIFY(engine->Start(*script));
+        port->openResults = QList<PortIo::OpenResult>(3, PortIo::OpenResult::NoSuchDevice);
+        QCOMPARE(tickUntilBox(), 16); // 10, then a failed opening and one tick, three times
+        QVERIFY(host->portErrors.isEmpty());
+        QCOMPARE(host->boxes.size(), 1);
+        QCOMPARE(host->boxes.at(0).text, kError7);
         QCOMPARE(port->writes.size(), 1);
     }
 
-    void retryWhoseOpenFails_countsAsAnotherTimeOut()
-    {
-        start();
-        ticks(10); // time-out: closed, retry pending
-        port->openResults = {PortIo::OpenResult::OpenFailed, PortIo::OpenResult::OpenFailed,
-                             PortIo::OpenResult::OpenFailed};
-        engine->Timer1Timer();
-        QCOMPARE(host->portErrors, QStringList{"Unable to open serial port 1"});
-        QCOMPARE(engine->ReplyTimeout(), 1);
-        ticks(5);
-        QCOMPARE(host->portErrors.size(), 3);
-        QCOMPARE(host->boxes.size(), 1);
-        QCOMPARE(host->boxes.at(0).text, "Cannot communicate with TOLVEX\nError 7");
-    }
-
-    void openFailures_showThePortBoxes_data()
+    void openFailure_keepsTheSystemsReason_data()
     {
         QTest::addColumn<int>("portNumber");
-        QTest::addColumn<int>("result");
+        QTest::addColumn<PortIo::OpenResult>("failure");
         QTest::addColumn<QString>("box");
-        QTest::newRow("missing") << 3 << int(PortIo::OpenResult::OpenFailed)
-                                 << "Unable to open serial port 3";
-        QTest::newRow("255 tries COM1 and names 255")
-            << 255 << int(PortIo::OpenResult::OpenFailed) << "Unable to open serial port 255";
+        const QString open3("Unable to open serial port 3\n");
+        QTest::newRow("no such device")
+            << 3 << PortIo::OpenResult::NoSuchDevice << open3 + "No such device";
+        QTest::newRow("in use") << 3 << PortIo::OpenResult::InUse
+                                << open3 + "The device is in use by another program";
+        QTest::newRow("no permission")
+            << 3 << PortIo::OpenResult::NoPermission << open3 + "No permission";
+        QTest::newRow("other") << 3 << PortIo::OpenResult::OpenFailed
+                               << open3 + "The system refused";
+        QTest::newRow("255") << 255 << PortIo::OpenResult::NoSuchDevice
+                             << "Unable to open serial port 255\nNo such device";
         QTest::newRow("settings refused")
-            << 1 << int(PortIo::OpenResult::SettingsRefused) << "SetCommState port error";
+            << 3 << PortIo::OpenResult::SettingsRefused << "SetCommState port error";
     }
-
-    void openFailures_showThePortBoxes()
+    void openFailure_keepsTheSystemsReason()
     {
         QFETCH(int, portNumber);
-        QFETCH(int, result);
+        QFETCH(PortIo::OpenResult, failure);
         QFETCH(QString, box);
         host->portNumber = portNumber;
-        port->openResults = {PortIo::OpenResult(result)};
-        QVERIFY(!engine->OpenSerialPort());
-        QVERIFY(!engine->PortOpen());
-        QCOMPARE(host->portErrors, QStringList{box});
-        QVERIFY(engine->OpenSerialPort()); // the same port can be opened again
+        port->openResults = {failure};
+        QVERIFY(engine->Start(*script));
+        QVERIFY(port->writes.isEmpty());
+        QCOMPARE(script->begins, 0);
+        QVERIFY(script->aborts.isEmpty()); // nothing to say to a unit never reached
+        QCOMPARE(host->portErrors.size(), 1);
+        QVERIFY2(host->portErrors.at(0).startsWith(box), qPrintable(host->portErrors.at(0)));
+        QVERIFY(host->boxes.isEmpty());
+        QVERIFY(host->log.last().startsWith(
+            QStringLiteral("Unable to open serial port %1 (/dev/fake%1)").arg(portNumber)));
+        QCOMPARE(host->events.first(), QString("running"));
+        QCOMPARE(host->events.last(), QString("finished"));
+        QCOMPARE(results.size(), 1);
+        QCOMPARE(results.at(0).ErrorNumber(), 7);
+        QVERIFY(!engine->Running());
+
+        QVERIFY(engine->Start(*script)); // the same port opens next time
+        QCOMPARE(port->writes, QList<QByteArray>{"sv\r\n"});
     }
 
-    void failedWrite_showsBox_andStillStartsTimeOut()
+#ifndef Q_OS_WIN
+    void openFailure_noPermission_namesTheDialoutGroup()
     {
-        QVERIFY(engine->OpenSerialPort());
+        port->openResults = {PortIo::OpenResult::NoPermission};
+        engine->Start(*script);
+        QVERIFY(host->portErrors.value(0).contains("dialout"));
+    }
+#endif
+
+    void deviceLost_endsTheExchangeOnce_andTheNextStartWorks()
+    {
+        script->lastWords = "\x18\x18";
+        QVERIFY(engine->Start(*script));
+        port->Feed(kVersion);
+        port->Lose();
+        port->Lose(); // reported twice by a confused driver: still one end
+        QTRY_COMPARE(results.size(), 1);
+        ticks(60);
+        QCOMPARE(host->portErrors, QStringList{"Serial port device lost: /dev/fake1\n"
+                                               "Check the cable or adapter, then try again"});
+        QVERIFY(host->boxes.isEmpty()); // no Error 7 follows
+        QCOMPARE(results.at(0).ErrorNumber(), 7);
+        QCOMPARE(script->aborts, QList<Exchange::EndCause>{Exchange::EndCause::PortLost});
+        QCOMPARE(port->writes.size(), 2); // no last words to a device that is gone
+
+        port->writes.clear();
+        QVERIFY(engine->Start(*script));
+        QCOMPARE(port->writes, QList<QByteArray>{"sv\r\n"});
+    }
+
+    void failedWrites_endTheExchangeOnce()
+    {
         port->writeSucceeds = false;
-        engine->WriteSerialPort(QByteArray("sv\r\n"));
+        QVERIFY(engine->Start(*script));
+        port->Feed("Error\r\n"); // resent: a second failed write before the event loop runs
+        QCOMPARE(port->writes.size(), 2);
+        QTRY_COMPARE(results.size(), 1);
+        QTest::qWait(20);
+        ticks(60);
+        QCOMPARE(results.size(), 1);
         QCOMPARE(host->portErrors, QStringList{"Serial port write error"});
-        QCOMPARE(engine->ReplyTimeout(), 10);
+        QVERIFY(host->boxes.isEmpty());
+        QCOMPARE(host->log.last(), QString("Serial port write error on /dev/fake1"));
+        QVERIFY(!port->isOpen);
     }
 
-    void closeTwice_secondDoesNothing()
+    void cancel_sendsLastWords_noBox_andStopsTheTimeOut()
     {
-        QVERIFY(engine->OpenSerialPort());
-        engine->CloseSerialPort();
-        engine->CloseSerialPort();
-        QCOMPARE(port->closeCount, 1);
-        QVERIFY(!engine->ReceiverRunning());
+        script->lastWords = "\x18\x18";
+        QVERIFY(engine->Start(*script));
+        engine->Cancel(QStringLiteral("the test"));
+        QCOMPARE(port->writes, (QList<QByteArray>{"sv\r\n", "\x18\x18"}));
+        QCOMPARE(script->aborts, QList<Exchange::EndCause>{Exchange::EndCause::Cancelled});
+        QVERIFY(host->boxes.isEmpty() && host->portErrors.isEmpty());
+        QCOMPARE(host->log, QStringList{"Script cancelled by the test"});
+        QCOMPARE(results.value(0).outcome, ExchangeResult::Outcome::Cancelled);
+        QVERIFY(!port->isOpen);
+        ticks(60);
+        engine->Cancel(); // nothing runs: nothing happens
+        QCOMPARE(port->writes.size(), 2);
+        QCOMPARE(results.size(), 1);
     }
 
-    void sendNextCommand_emptyQueue_closesAndStopsTimeOut()
+    void secondStart_isRefused_andTheFirstGoesOn()
     {
-        QVERIFY(engine->OpenSerialPort());
-        engine->SetReplyTimeout(7);
-        QVERIFY(!engine->SendNextCommand());
-        QVERIFY(!engine->PortOpen());
-        QCOMPARE(engine->ReplyTimeout(), 0);
+        ScriptExchange other;
+        QVERIFY(engine->Start(*script));
+        QVERIFY(!engine->Start(other));
+        QVERIFY(!engine->Start(*script));
+        QCOMPARE(other.begins, 0);
+        QCOMPARE(script->begins, 1);
+        QCOMPARE(engine->Current(), script);
+        for (const QByteArray &reply : {kVersion, QByteArray("AX15\r\n"), QByteArray("NG1\r\n")})
+            port->Feed(reply);
+        QCOMPARE(script->answers.size(), 2);
+        QCOMPARE(results.size(), 1);
+        QVERIFY(engine->Start(other));
     }
 
-    void queue_sortedAndDuplicateFree()
+    void end_order_data()
     {
-        engine->Queue().Add("ng\r\n");
-        engine->Queue().Add("ax1\r\n");
-        engine->Queue().Add("AX1\r\n");
-        QCOMPARE(engine->Queue().Items(), (QStringList{"ax1\r\n", "ng\r\n"}));
+        QTest::addColumn<bool>("logBeforeBox");
+        QTest::addColumn<QStringList>("events");
+        QTest::newRow("box first")
+            << false << QStringList{"running", "idle", "box:done", "log:done log", "finished"};
+        QTest::newRow("log first")
+            << true << QStringList{"running", "idle", "log:done log", "box:done", "finished"};
+    }
+    void end_order()
+    {
+        QFETCH(bool, logBeforeBox);
+        QFETCH(QStringList, events);
+        script->logBeforeBox = logBeforeBox;
+        script->lines.clear();
+        // While the box is open the engine is already free for the next start.
+        bool freeDuringBox = false;
+        host->whileBoxOpen = [&] { freeDuringBox = !engine->Running() && !port->isOpen; };
+        QVERIFY(engine->Start(*script));
+        port->Feed(kVersion);
+        host->events.removeAll("log:Tolvex Version: 1.0.5-UDP\r\n");
+        QCOMPARE(host->events, events);
+        QVERIFY(freeDuringBox);
+        QCOMPARE(results.value(0).outcome, ExchangeResult::Outcome::Succeeded);
     }
 
-    void failureBoxOpen_noReplyReachesExchange_andLaterBytesDropped()
+    void tick_doesNotReenterItself_whileItsBoxIsOpen()
     {
-        start();
-        host->whileBoxOpen = [this] {
-            port->Feed("SV1.0.5-UDP\r\n");
-            engine->Timer1Timer();
+        ScriptExchange next;
+        bool first = true;
+        host->whileBoxOpen = [&] {
+            if (!first)
+                return;
+            first = false;
+            QVERIFY(engine->Start(next));
+            ticks(30); // the window's timer goes on under a modal box
         };
-        port->Feed("SV9.9.9-UDP\r\nSV1.0.5-UDP\r\n");
+        script->retryAllowed = false;
+        QVERIFY(engine->Start(*script));
+        ticks(10);
+        QCOMPARE(host->boxes.size(), 1);
+        QCOMPARE(port->writes, QList<QByteArray>(2, "sv\r\n"));
+        QCOMPARE(next.retries, 0); // none of the 30 ticks counted for the next exchange
+        host->boxes.clear();
+        QCOMPARE(tickUntilBox(), 40);
+    }
+
+    void repliesAfterTheEnd_areDropped()
+    {
+        QVERIFY(engine->Start(*script));
+        port->Feed("SV9.9.9-UDP\r\nSV1.0.5-UDP\r\nAX15\r\n");
         QCOMPARE(host->boxes.size(), 1);
         QCOMPARE(port->writes.size(), 1);
-        QCOMPARE(engine->ExchangeState(), 0);
+        QVERIFY(script->answers.isEmpty());
+    }
+
+    void singleBytes_areHandedOverOneByOne_onlyWhileTheExchangeAsks()
+    {
+        script->lines = {"zp\r\n"};
+        QVERIFY(engine->Start(*script));
+        port->Feed(kVersion);
+        script->singleBytes = true;
+        port->Feed("\x15\x06\r\n");
+        QCOMPARE(script->answers, (QList<QByteArray>{"\x15"})); // it ended: the rest is dropped
+
+        ScriptExchange next; // block mode went with the exchange that asked for it
+        next.lines.clear();
+        QVERIFY(engine->Start(next));
+        port->Feed(kVersion);
+        QCOMPARE(results.size(), 2);
+        QCOMPARE(results.last().outcome, ExchangeResult::Outcome::Succeeded);
     }
 };
 
-QTEST_APPLESS_MAIN(TestExchangeEngine)
+QTEST_GUILESS_MAIN(TestExchangeEngine)
 #include "tst_exchangeengine.moc"

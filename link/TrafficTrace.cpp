@@ -224,15 +224,12 @@ void TraceFormatter::FormatReceived(const TraceEvent &event, QStringList *lines)
             i = end;
             continue;
         }
-        if (m_pending.isEmpty())
-            m_pendingTime = event.msecsSinceEpoch;
+        // A line is dated by its last piece: when the program had all of it.
+        m_pendingTime = event.msecsSinceEpoch;
         m_pending += bytes.at(i);
         ++i;
-        if (m_pending.endsWith('\n') || m_pending.size() >= kLongestLine) {
-            // The line is dated by the piece that completed it: when the program had it whole.
-            m_pendingTime = event.msecsSinceEpoch;
+        if (m_pending.endsWith('\n') || m_pending.size() >= kLongestLine)
             EmitPending(lines);
-        }
     }
 }
 
@@ -337,7 +334,6 @@ bool SaveTrace(const QString &path, const QList<TraceEvent> &events, QString *er
     for (const QString &line : TraceFormatter::FormatAll(events))
         bytes += line.toUtf8() + '\n';
     QSaveFile file(path);
-    file.setTextModeEnabled(true);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text) || file.write(bytes) != bytes.size() ||
         !file.flush() || !file.commit()) {
         *error = QStringLiteral("Cannot create file %1").arg(path);

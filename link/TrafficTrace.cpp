@@ -330,8 +330,13 @@ void TraceFileSink::WriteLines(const QStringList &lines)
 
 bool SaveTrace(const QString &path, const QList<TraceEvent> &events, QString *error)
 {
+    return SaveTraceLines(path, TraceFormatter::FormatAll(events), error);
+}
+
+bool SaveTraceLines(const QString &path, const QStringList &lines, QString *error)
+{
     QByteArray bytes;
-    for (const QString &line : TraceFormatter::FormatAll(events))
+    for (const QString &line : lines)
         bytes += line.toUtf8() + '\n';
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text) || file.write(bytes) != bytes.size() ||

@@ -145,3 +145,5 @@ private:
 // Writes the events as trace text to `path`, replacing the file whole or not at all. False,
 // with "Cannot create file <path>" in *error, on failure.
 bool SaveTrace(const QString &path, const QList<TraceEvent> &events, QString *error);
+// The same for trace lines already formatted (what a view shows).
+bool SaveTraceLines(const QString &path, const QStringList &lines, QString *error);

@@ -20,6 +20,7 @@
 #endif
 
 #ifdef Q_OS_WIN
+#include <string>
 #include <windows.h>
 #endif
 

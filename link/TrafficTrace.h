@@ -75,10 +75,10 @@ private:
 // Times are local, to the millisecond; a line with the date comes first and whenever the day
 // changes. Received bytes are gathered into lines (up to LF, at most 64 bytes, as the unit
 // sends them), dated by their last piece, and shown when the line is complete or the next
-// event comes. Bytes outside
-// printable ASCII are escaped (\r, \n, \t, \xHH). A 132-byte XMODEM block (SOH, number, its
-// complement, 128 data bytes, arithmetic checksum) is summarised; the control bytes EOT, ACK,
-// NAK and CAN are named, and an answer names the block or EOT it answers.
+// event comes. Bytes outside printable ASCII are escaped (\r, \n, \t, \xHH). A 132-byte
+// XMODEM block (SOH, number, its complement, 128 data bytes, arithmetic checksum) is
+// summarised; the control bytes EOT, ACK, NAK and CAN are named, and an answer names the block
+// or EOT it answers.
 class TraceFormatter
 {
 public:

@@ -182,23 +182,26 @@ void MainFormUi::setupGeneralPage()
 {
     QWidget *page = IntroTabSheet;
 
-    GroupBox23 = makeGroup(page, "GroupBox23", QStringLiteral("Server E-Mail and Client Options"));
-    ReadButton = makeButton(GroupBox23, "ReadButton", QStringLiteral("Read From TOLVEX"));
-    WriteButton = makeButton(GroupBox23, "WriteButton", QStringLiteral("Write To TOLVEX"));
-    SaveButton = makeButton(GroupBox23, "SaveButton", QStringLiteral("Save File"));
-    LoadButton = makeButton(GroupBox23, "LoadButton", QStringLiteral("Load File"));
-    auto *buttonsLayout = new QVBoxLayout(GroupBox23);
+    ExchangeButtonsGroupBox = makeGroup(page, "ExchangeButtonsGroupBox",
+                                        QStringLiteral("Server E-Mail and Client Options"));
+    ReadButton =
+        makeButton(ExchangeButtonsGroupBox, "ReadButton", QStringLiteral("Read From TOLVEX"));
+    WriteButton =
+        makeButton(ExchangeButtonsGroupBox, "WriteButton", QStringLiteral("Write To TOLVEX"));
+    SaveButton = makeButton(ExchangeButtonsGroupBox, "SaveButton", QStringLiteral("Save File"));
+    LoadButton = makeButton(ExchangeButtonsGroupBox, "LoadButton", QStringLiteral("Load File"));
+    auto *buttonsLayout = new QVBoxLayout(ExchangeButtonsGroupBox);
     for (QPushButton *button : {ReadButton, WriteButton, SaveButton, LoadButton})
         buttonsLayout->addWidget(button);
 
-    Label42 = makeLabel(page, "Label42", QStringLiteral("Use Comm Port"));
+    SerialPortLabel = makeLabel(page, "SerialPortLabel", QStringLiteral("Use Comm Port"));
     SerialPortCSpinEdit =
         makeSpinEdit(page, "SerialPortCSpinEdit", QStringLiteral("Use Comm Port"), 1, 255, 1);
-    Label42->setBuddy(SerialPortCSpinEdit);
+    SerialPortLabel->setBuddy(SerialPortCSpinEdit);
     PortDeviceLabel = makeLabel(page, "PortDeviceLabel", QString());
     PortDeviceLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto *portRow = new QHBoxLayout;
-    portRow->addWidget(Label42);
+    portRow->addWidget(SerialPortLabel);
     portRow->addWidget(SerialPortCSpinEdit);
     portRow->addWidget(PortDeviceLabel, 1);
 
@@ -210,14 +213,14 @@ void MainFormUi::setupGeneralPage()
     bottomRow->addStretch(1);
 
     auto *leftColumn = new QVBoxLayout;
-    leftColumn->addWidget(GroupBox23);
+    leftColumn->addWidget(ExchangeButtonsGroupBox);
     leftColumn->addSpacing(8);
     leftColumn->addLayout(portRow);
     leftColumn->addStretch(1);
     leftColumn->addLayout(bottomRow);
 
-    GroupBox24 = makeGroup(page, "GroupBox24", QStringLiteral("Logs"));
-    LogMemo = new QPlainTextEdit(GroupBox24);
+    LogsGroupBox = makeGroup(page, "LogsGroupBox", QStringLiteral("Logs"));
+    LogMemo = new QPlainTextEdit(LogsGroupBox);
     LogMemo->setObjectName(QStringLiteral("LogMemo"));
     LogMemo->setAccessibleName(QStringLiteral("Logs"));
     LogMemo->setReadOnly(true);
@@ -227,14 +230,14 @@ void MainFormUi::setupGeneralPage()
     QPalette memoPalette = LogMemo->palette();
     memoPalette.setColor(QPalette::Base, memoPalette.color(QPalette::Window));
     LogMemo->setPalette(memoPalette);
-    ClearButton = makeButton(GroupBox24, "ClearButton", QStringLiteral("Clear"));
-    auto *logLayout = new QVBoxLayout(GroupBox24);
+    ClearButton = makeButton(LogsGroupBox, "ClearButton", QStringLiteral("Clear"));
+    auto *logLayout = new QVBoxLayout(LogsGroupBox);
     logLayout->addWidget(LogMemo, 1);
     logLayout->addWidget(ClearButton, 0, Qt::AlignRight);
 
     auto *pageLayout = new QHBoxLayout(page);
     pageLayout->addLayout(leftColumn, 1);
-    pageLayout->addWidget(GroupBox24, 1);
+    pageLayout->addWidget(LogsGroupBox, 1);
 }
 
 void MainFormUi::setupDataPage()
@@ -242,21 +245,23 @@ void MainFormUi::setupDataPage()
     QWidget *page = SetupTabSheet;
 
     // "General": network address of the unit.
-    GroupBox1 = makeGroup(page, "GroupBox1", QStringLiteral("General"));
-    DHCPEnabledxfCheckBox = makeCheckBox(GroupBox1, "DHCPEnabledxfCheckBox",
+    NetworkGroupBox = makeGroup(page, "NetworkGroupBox", QStringLiteral("General"));
+    DHCPEnabledxfCheckBox = makeCheckBox(NetworkGroupBox, "DHCPEnabledxfCheckBox",
                                          QStringLiteral("Get Address Automatically"), false);
-    Label1 = makeLabel(GroupBox1, "Label1", QStringLiteral("IP Address"));
-    ipAddrEdits = makeAddressEdits(GroupBox1, "IPAddr", QStringLiteral("IP Address"), 0);
-    Label2 = makeLabel(GroupBox1, "Label2", QStringLiteral("Gateway Address"));
+    IPAddrLabel = makeLabel(NetworkGroupBox, "IPAddrLabel", QStringLiteral("IP Address"));
+    ipAddrEdits = makeAddressEdits(NetworkGroupBox, "IPAddr", QStringLiteral("IP Address"), 0);
+    GateWayAddrLabel =
+        makeLabel(NetworkGroupBox, "GateWayAddrLabel", QStringLiteral("Gateway Address"));
     gateWayAddrEdits =
-        makeAddressEdits(GroupBox1, "GateWayAddr", QStringLiteral("Gateway Address"), 0);
-    Label3 = makeLabel(GroupBox1, "Label3", QStringLiteral("Submask"));
-    subMaskAddrEdits = makeAddressEdits(GroupBox1, "SubMaskAddr", QStringLiteral("Submask"), 0);
-    auto *generalGrid = new QGridLayout(GroupBox1);
+        makeAddressEdits(NetworkGroupBox, "GateWayAddr", QStringLiteral("Gateway Address"), 0);
+    SubMaskAddrLabel = makeLabel(NetworkGroupBox, "SubMaskAddrLabel", QStringLiteral("Submask"));
+    subMaskAddrEdits =
+        makeAddressEdits(NetworkGroupBox, "SubMaskAddr", QStringLiteral("Submask"), 0);
+    auto *generalGrid = new QGridLayout(NetworkGroupBox);
     generalGrid->addWidget(DHCPEnabledxfCheckBox, 0, 0, 1, 6);
-    addAddressRow(generalGrid, 1, Label1, ipAddrEdits);
-    addAddressRow(generalGrid, 2, Label2, gateWayAddrEdits);
-    addAddressRow(generalGrid, 3, Label3, subMaskAddrEdits);
+    addAddressRow(generalGrid, 1, IPAddrLabel, ipAddrEdits);
+    addAddressRow(generalGrid, 2, GateWayAddrLabel, gateWayAddrEdits);
+    addAddressRow(generalGrid, 3, SubMaskAddrLabel, subMaskAddrEdits);
     IPAddr1Edit = ipAddrEdits[0];
     IPAddr2Edit = ipAddrEdits[1];
     IPAddr3Edit = ipAddrEdits[2];
@@ -271,35 +276,37 @@ void MainFormUi::setupDataPage()
     SubMaskAddr4Edit = subMaskAddrEdits[3];
 
     // "Connections": the unit's client connection.
-    GroupBox2 = makeGroup(page, "GroupBox2", QStringLiteral("Connections"));
-    ClientEnabledxfCheckBox =
-        makeCheckBox(GroupBox2, "ClientEnabledxfCheckBox", QStringLiteral("Enable Client"), true);
-    UseBroadcastdxfCheckBox = makeCheckBox(GroupBox2, "UseBroadcastdxfCheckBox",
+    ConnectionsGroupBox = makeGroup(page, "ConnectionsGroupBox", QStringLiteral("Connections"));
+    ClientEnabledxfCheckBox = makeCheckBox(ConnectionsGroupBox, "ClientEnabledxfCheckBox",
+                                           QStringLiteral("Enable Client"), true);
+    UseBroadcastdxfCheckBox = makeCheckBox(ConnectionsGroupBox, "UseBroadcastdxfCheckBox",
                                            QStringLiteral("Use Broadcast Address"), true);
-    Label18 = makeLabel(GroupBox2, "Label18", QStringLiteral("Target IP Address"));
+    ClientAddrLabel =
+        makeLabel(ConnectionsGroupBox, "ClientAddrLabel", QStringLiteral("Target IP Address"));
     clientAddrEdits =
-        makeAddressEdits(GroupBox2, "ClientAddr", QStringLiteral("Target IP Address"), 3);
-    auto *connectionsGrid = new QGridLayout(GroupBox2);
+        makeAddressEdits(ConnectionsGroupBox, "ClientAddr", QStringLiteral("Target IP Address"), 3);
+    auto *connectionsGrid = new QGridLayout(ConnectionsGroupBox);
     connectionsGrid->addWidget(ClientEnabledxfCheckBox, 0, 0, 1, 6);
     connectionsGrid->addWidget(UseBroadcastdxfCheckBox, 1, 0, 1, 6);
-    addAddressRow(connectionsGrid, 2, Label18, clientAddrEdits);
+    addAddressRow(connectionsGrid, 2, ClientAddrLabel, clientAddrEdits);
     ClientAddr1Edit = clientAddrEdits[0];
     ClientAddr2Edit = clientAddrEdits[1];
     ClientAddr3Edit = clientAddrEdits[2];
     ClientAddr4Edit = clientAddrEdits[3];
-    alignLabels({Label1, Label2, Label3, Label18});
+    alignLabels({IPAddrLabel, GateWayAddrLabel, SubMaskAddrLabel, ClientAddrLabel});
 
     // "Analogue Update Hysteresis": two inputs to a row.
-    GroupBox9 = makeGroup(page, "GroupBox9", QStringLiteral("Analogue Update Hysteresis"));
-    auto *hysteresisGrid = new QGridLayout(GroupBox9);
-    const char *labelNames[4] = {"Label65", "Label66", "Label67", "Label68"};
+    HysteresisGroupBox =
+        makeGroup(page, "HysteresisGroupBox", QStringLiteral("Analogue Update Hysteresis"));
+    auto *hysteresisGrid = new QGridLayout(HysteresisGroupBox);
     std::array<QLabel *, 4> inputLabels{};
     for (int i = 0; i < 4; ++i) {
         const QString caption = QStringLiteral("Input ") + QString::number(i + 1);
         const QByteArray name = "Hysteresis" + QByteArray::number(i + 1) + "CSpinEdit";
-        inputLabels[size_t(i)] = makeLabel(GroupBox9, labelNames[i], caption);
+        const QByteArray labelName = "Hysteresis" + QByteArray::number(i + 1) + "Label";
+        inputLabels[size_t(i)] = makeLabel(HysteresisGroupBox, labelName.constData(), caption);
         hysteresisCSpinEdits[size_t(i)] =
-            makeSpinEdit(GroupBox9, name.constData(), caption, 0, 1024, 5);
+            makeSpinEdit(HysteresisGroupBox, name.constData(), caption, 0, 1024, 5);
         inputLabels[size_t(i)]->setBuddy(hysteresisCSpinEdits[size_t(i)]);
         const int row = i / 2;
         const int column = (i % 2) * 3;
@@ -308,19 +315,20 @@ void MainFormUi::setupDataPage()
     }
     hysteresisGrid->setColumnMinimumWidth(2, 16);
     hysteresisGrid->setColumnStretch(5, 1);
-    Label65 = inputLabels[0];
-    Label66 = inputLabels[1];
-    Label67 = inputLabels[2];
-    Label68 = inputLabels[3];
+    Hysteresis1Label = inputLabels[0];
+    Hysteresis2Label = inputLabels[1];
+    Hysteresis3Label = inputLabels[2];
+    Hysteresis4Label = inputLabels[3];
     Hysteresis1CSpinEdit = hysteresisCSpinEdits[0];
     Hysteresis2CSpinEdit = hysteresisCSpinEdits[1];
     Hysteresis3CSpinEdit = hysteresisCSpinEdits[2];
     Hysteresis4CSpinEdit = hysteresisCSpinEdits[3];
 
     // "Serial Port": the unit's own serial line.
-    GroupBox17 = makeGroup(page, "GroupBox17", QStringLiteral("Serial Port"));
-    Label30 = makeLabel(GroupBox17, "Label30", QStringLiteral("Baud Rate"));
-    BaudRateComboBox = new QComboBox(GroupBox17);
+    SerialSettingsGroupBox =
+        makeGroup(page, "SerialSettingsGroupBox", QStringLiteral("Serial Port"));
+    BaudRateLabel = makeLabel(SerialSettingsGroupBox, "BaudRateLabel", QStringLiteral("Baud Rate"));
+    BaudRateComboBox = new QComboBox(SerialSettingsGroupBox);
     BaudRateComboBox->setObjectName(QStringLiteral("BaudRateComboBox"));
     BaudRateComboBox->setAccessibleName(QStringLiteral("Baud Rate"));
     BaudRateComboBox->setEditable(false);
@@ -328,60 +336,67 @@ void MainFormUi::setupDataPage()
                                 QStringLiteral("9600"), QStringLiteral("19200"),
                                 QStringLiteral("38400")});
     BaudRateComboBox->setCurrentIndex(-1);
-    Label30->setBuddy(BaudRateComboBox);
-    SerialCRLFdxfCheckBox =
-        makeCheckBox(GroupBox17, "SerialCRLFdxfCheckBox", QStringLiteral("Use CR/LF"), false, 1);
-    SerialTimeddxfCheckBox =
-        makeCheckBox(GroupBox17, "SerialTimeddxfCheckBox", QStringLiteral("Timed"), false, 1);
-    SerialTimedCSpinEdit = makeSpinEdit(GroupBox17, "SerialTimedCSpinEdit",
+    BaudRateLabel->setBuddy(BaudRateComboBox);
+    SerialCRLFdxfCheckBox = makeCheckBox(SerialSettingsGroupBox, "SerialCRLFdxfCheckBox",
+                                         QStringLiteral("Use CR/LF"), false, 1);
+    SerialTimeddxfCheckBox = makeCheckBox(SerialSettingsGroupBox, "SerialTimeddxfCheckBox",
+                                          QStringLiteral("Timed"), false, 1);
+    SerialTimedCSpinEdit = makeSpinEdit(SerialSettingsGroupBox, "SerialTimedCSpinEdit",
                                         QStringLiteral("Timed Interval"), 20, 2000, 20, 10);
-    Label31 = makeLabel(GroupBox17, "Label31", QStringLiteral("mS"));
-    auto *serialGrid = new QGridLayout(GroupBox17);
-    serialGrid->addWidget(Label30, 0, 0);
+    SerialTimedUnitLabel =
+        makeLabel(SerialSettingsGroupBox, "SerialTimedUnitLabel", QStringLiteral("mS"));
+    auto *serialGrid = new QGridLayout(SerialSettingsGroupBox);
+    serialGrid->addWidget(BaudRateLabel, 0, 0);
     serialGrid->addWidget(BaudRateComboBox, 0, 1, 1, 2);
     serialGrid->addWidget(SerialCRLFdxfCheckBox, 1, 0, 1, 3);
     serialGrid->addWidget(SerialTimeddxfCheckBox, 2, 0);
     serialGrid->addWidget(SerialTimedCSpinEdit, 2, 1);
-    serialGrid->addWidget(Label31, 2, 2);
+    serialGrid->addWidget(SerialTimedUnitLabel, 2, 2);
     serialGrid->setColumnStretch(3, 1);
 
     // "Connect Settings": timing of the client connection.
-    GroupBox20 = makeGroup(page, "GroupBox20", QStringLiteral("Connect Settings"));
-    Label5 = makeLabel(GroupBox20, "Label5", QStringLiteral("Update Period"));
-    UpdatePeriodCSpinEdit = makeSpinEdit(GroupBox20, "UpdatePeriodCSpinEdit",
+    ConnectSettingsGroupBox =
+        makeGroup(page, "ConnectSettingsGroupBox", QStringLiteral("Connect Settings"));
+    UpdatePeriodLabel =
+        makeLabel(ConnectSettingsGroupBox, "UpdatePeriodLabel", QStringLiteral("Update Period"));
+    UpdatePeriodCSpinEdit = makeSpinEdit(ConnectSettingsGroupBox, "UpdatePeriodCSpinEdit",
                                          QStringLiteral("Update Period"), 1, 1000, 60);
-    Label4 = makeLabel(GroupBox20, "Label4", QStringLiteral("Seconds"));
-    Label39 = makeLabel(GroupBox20, "Label39", QStringLiteral("Port Number"));
-    ClientPortCSpinEdit = makeSpinEdit(GroupBox20, "ClientPortCSpinEdit",
+    UpdatePeriodUnitLabel =
+        makeLabel(ConnectSettingsGroupBox, "UpdatePeriodUnitLabel", QStringLiteral("Seconds"));
+    ClientPortLabel =
+        makeLabel(ConnectSettingsGroupBox, "ClientPortLabel", QStringLiteral("Port Number"));
+    ClientPortCSpinEdit = makeSpinEdit(ConnectSettingsGroupBox, "ClientPortCSpinEdit",
                                        QStringLiteral("Port Number"), 1, 65535, 3012);
-    Label35 = makeLabel(GroupBox20, "Label35", QStringLiteral("Timeout"));
-    ServerTimeoutCSpinEdit =
-        makeSpinEdit(GroupBox20, "ServerTimeoutCSpinEdit", QStringLiteral("Timeout"), 1, 1000, 60);
-    Label34 = makeLabel(GroupBox20, "Label34", QStringLiteral("Seconds"));
-    EnableWatchdogdxfCheckBox = makeCheckBox(GroupBox20, "EnableWatchdogdxfCheckBox",
+    ServerTimeoutLabel =
+        makeLabel(ConnectSettingsGroupBox, "ServerTimeoutLabel", QStringLiteral("Timeout"));
+    ServerTimeoutCSpinEdit = makeSpinEdit(ConnectSettingsGroupBox, "ServerTimeoutCSpinEdit",
+                                          QStringLiteral("Timeout"), 1, 1000, 60);
+    ServerTimeoutUnitLabel =
+        makeLabel(ConnectSettingsGroupBox, "ServerTimeoutUnitLabel", QStringLiteral("Seconds"));
+    EnableWatchdogdxfCheckBox = makeCheckBox(ConnectSettingsGroupBox, "EnableWatchdogdxfCheckBox",
                                              QStringLiteral("Enable Watchdog"), false);
-    Label5->setBuddy(UpdatePeriodCSpinEdit);
-    Label39->setBuddy(ClientPortCSpinEdit);
-    Label35->setBuddy(ServerTimeoutCSpinEdit);
-    auto *connectGrid = new QGridLayout(GroupBox20);
-    connectGrid->addWidget(Label5, 0, 0);
+    UpdatePeriodLabel->setBuddy(UpdatePeriodCSpinEdit);
+    ClientPortLabel->setBuddy(ClientPortCSpinEdit);
+    ServerTimeoutLabel->setBuddy(ServerTimeoutCSpinEdit);
+    auto *connectGrid = new QGridLayout(ConnectSettingsGroupBox);
+    connectGrid->addWidget(UpdatePeriodLabel, 0, 0);
     connectGrid->addWidget(UpdatePeriodCSpinEdit, 0, 1);
-    connectGrid->addWidget(Label4, 0, 2);
-    connectGrid->addWidget(Label39, 1, 0);
+    connectGrid->addWidget(UpdatePeriodUnitLabel, 0, 2);
+    connectGrid->addWidget(ClientPortLabel, 1, 0);
     connectGrid->addWidget(ClientPortCSpinEdit, 1, 1);
-    connectGrid->addWidget(Label35, 2, 0);
+    connectGrid->addWidget(ServerTimeoutLabel, 2, 0);
     connectGrid->addWidget(ServerTimeoutCSpinEdit, 2, 1);
-    connectGrid->addWidget(Label34, 2, 2);
+    connectGrid->addWidget(ServerTimeoutUnitLabel, 2, 2);
     connectGrid->addWidget(EnableWatchdogdxfCheckBox, 3, 0, 1, 3);
     connectGrid->setColumnStretch(3, 1);
 
     // The MAC address row along the bottom.
-    Label33 = makeLabel(page, "Label33", QStringLiteral("MAC Address"));
+    MACAddressLabel = makeLabel(page, "MACAddressLabel", QStringLiteral("MAC Address"));
     MACAddressEdit = makeEdit(page, "MACAddressEdit", QStringLiteral("MAC Address"));
     MACAddressEdit->setReadOnly(true);
     MACAddressEdit->setMinimumWidth(
         MACAddressEdit->fontMetrics().horizontalAdvance(QStringLiteral("00-00-00-00-00-00")) + 16);
-    Label33->setBuddy(MACAddressEdit);
+    MACAddressLabel->setBuddy(MACAddressEdit);
     NewMAC1Edit = makeEdit(page, "NewMAC1Edit", QStringLiteral("New MAC 1"));
     NewMAC2Edit = makeEdit(page, "NewMAC2Edit", QStringLiteral("New MAC 2"));
     const int hexWidth = NewMAC1Edit->fontMetrics().horizontalAdvance(QStringLiteral("000")) + 12;
@@ -389,7 +404,7 @@ void MainFormUi::setupDataPage()
     NewMAC2Edit->setFixedWidth(hexWidth * 2);
     SendNewMACButton = makeButton(page, "SendNewMACButton", QStringLiteral("Send New MAC"));
     auto *macRow = new QHBoxLayout;
-    macRow->addWidget(Label33);
+    macRow->addWidget(MACAddressLabel);
     macRow->addWidget(MACAddressEdit);
     macRow->addSpacing(12);
     macRow->addWidget(NewMAC1Edit);
@@ -398,13 +413,13 @@ void MainFormUi::setupDataPage()
     macRow->addStretch(1);
 
     auto *leftColumn = new QVBoxLayout;
-    leftColumn->addWidget(GroupBox1);
-    leftColumn->addWidget(GroupBox2);
-    leftColumn->addWidget(GroupBox9);
+    leftColumn->addWidget(NetworkGroupBox);
+    leftColumn->addWidget(ConnectionsGroupBox);
+    leftColumn->addWidget(HysteresisGroupBox);
     leftColumn->addStretch(1);
     auto *rightColumn = new QVBoxLayout;
-    rightColumn->addWidget(GroupBox17);
-    rightColumn->addWidget(GroupBox20);
+    rightColumn->addWidget(SerialSettingsGroupBox);
+    rightColumn->addWidget(ConnectSettingsGroupBox);
     rightColumn->addStretch(1);
 
     auto *pageLayout = new QGridLayout(page);
@@ -420,8 +435,8 @@ void MainFormUi::setupWebPagesPage()
 {
     QWidget *page = WebPagesTabSheet;
 
-    GroupBox25 = makeGroup(page, "GroupBox25", QStringLiteral("File List"));
-    FileListStringGrid = new QTableWidget(2, 2, GroupBox25);
+    FileListGroupBox = makeGroup(page, "FileListGroupBox", QStringLiteral("File List"));
+    FileListStringGrid = new QTableWidget(2, 2, FileListGroupBox);
     FileListStringGrid->setObjectName(QStringLiteral("FileListStringGrid"));
     FileListStringGrid->setAccessibleName(QStringLiteral("File List"));
     FileListStringGrid->horizontalHeader()->hide();
@@ -445,7 +460,7 @@ void MainFormUi::setupWebPagesPage()
         heading->setBackground(FileListStringGrid->palette().button());
         FileListStringGrid->setItem(0, column, heading);
     }
-    auto *gridLayout = new QVBoxLayout(GroupBox25);
+    auto *gridLayout = new QVBoxLayout(FileListGroupBox);
     gridLayout->addWidget(FileListStringGrid);
 
     AddButton = makeButton(page, "AddButton", QStringLiteral("Add"));
@@ -474,7 +489,7 @@ void MainFormUi::setupWebPagesPage()
     rightColumn->addStretch(1);
 
     auto *pageLayout = new QHBoxLayout(page);
-    pageLayout->addWidget(GroupBox25, 1);
+    pageLayout->addWidget(FileListGroupBox, 1);
     pageLayout->addLayout(rightColumn);
 }
 

@@ -41,82 +41,82 @@ struct MainFormUi
     QWidget *WebPagesTabSheet = nullptr;
 
     // "General" page.
-    QGroupBox *GroupBox23 = nullptr;
+    QGroupBox *ExchangeButtonsGroupBox = nullptr;
     QPushButton *ReadButton = nullptr;
     QPushButton *WriteButton = nullptr;
     QPushButton *SaveButton = nullptr;
     QPushButton *LoadButton = nullptr;
-    QLabel *Label42 = nullptr;
+    QLabel *SerialPortLabel = nullptr;
     TCSpinEdit *SerialPortCSpinEdit = nullptr;
     // Empty at start; the window shows there which device the COM number stands for.
     QLabel *PortDeviceLabel = nullptr;
-    QGroupBox *GroupBox24 = nullptr;
+    QGroupBox *LogsGroupBox = nullptr;
     QPlainTextEdit *LogMemo = nullptr;
     QPushButton *ClearButton = nullptr;
     QPushButton *HelpButton = nullptr;
     QPushButton *ExitButton = nullptr;
 
     // "Data" page.
-    QGroupBox *GroupBox1 = nullptr;
+    QGroupBox *NetworkGroupBox = nullptr;
     TdxfCheckBox *DHCPEnabledxfCheckBox = nullptr;
-    QLabel *Label1 = nullptr;
+    QLabel *IPAddrLabel = nullptr;
     QLineEdit *IPAddr1Edit = nullptr;
     QLineEdit *IPAddr2Edit = nullptr;
     QLineEdit *IPAddr3Edit = nullptr;
     QLineEdit *IPAddr4Edit = nullptr;
-    QLabel *Label2 = nullptr;
+    QLabel *GateWayAddrLabel = nullptr;
     QLineEdit *GateWayAddr1Edit = nullptr;
     QLineEdit *GateWayAddr2Edit = nullptr;
     QLineEdit *GateWayAddr3Edit = nullptr;
     QLineEdit *GateWayAddr4Edit = nullptr;
-    QLabel *Label3 = nullptr;
+    QLabel *SubMaskAddrLabel = nullptr;
     QLineEdit *SubMaskAddr1Edit = nullptr;
     QLineEdit *SubMaskAddr2Edit = nullptr;
     QLineEdit *SubMaskAddr3Edit = nullptr;
     QLineEdit *SubMaskAddr4Edit = nullptr;
 
-    QGroupBox *GroupBox2 = nullptr;
+    QGroupBox *ConnectionsGroupBox = nullptr;
     TdxfCheckBox *ClientEnabledxfCheckBox = nullptr;
     TdxfCheckBox *UseBroadcastdxfCheckBox = nullptr;
-    QLabel *Label18 = nullptr;
+    QLabel *ClientAddrLabel = nullptr;
     // At most 3 characters each.
     QLineEdit *ClientAddr1Edit = nullptr;
     QLineEdit *ClientAddr2Edit = nullptr;
     QLineEdit *ClientAddr3Edit = nullptr;
     QLineEdit *ClientAddr4Edit = nullptr;
 
-    QGroupBox *GroupBox9 = nullptr;
-    QLabel *Label65 = nullptr;
+    QGroupBox *HysteresisGroupBox = nullptr;
+    QLabel *Hysteresis1Label = nullptr;
     TCSpinEdit *Hysteresis1CSpinEdit = nullptr;
-    QLabel *Label66 = nullptr;
+    QLabel *Hysteresis2Label = nullptr;
     TCSpinEdit *Hysteresis2CSpinEdit = nullptr;
-    QLabel *Label67 = nullptr;
+    QLabel *Hysteresis3Label = nullptr;
     TCSpinEdit *Hysteresis3CSpinEdit = nullptr;
-    QLabel *Label68 = nullptr;
+    QLabel *Hysteresis4Label = nullptr;
     TCSpinEdit *Hysteresis4CSpinEdit = nullptr;
 
-    QGroupBox *GroupBox17 = nullptr;
-    QLabel *Label30 = nullptr;
+    QGroupBox *SerialSettingsGroupBox = nullptr;
+    QLabel *BaudRateLabel = nullptr;
     // Not editable; nothing selected (index -1) until a value is loaded.
     QComboBox *BaudRateComboBox = nullptr;
     // "Use CR/LF" and "Timed" form exclusive group 1, both may be off.
     TdxfCheckBox *SerialCRLFdxfCheckBox = nullptr;
     TdxfCheckBox *SerialTimeddxfCheckBox = nullptr;
     TCSpinEdit *SerialTimedCSpinEdit = nullptr;
-    QLabel *Label31 = nullptr;
+    QLabel *SerialTimedUnitLabel = nullptr;
 
-    QGroupBox *GroupBox20 = nullptr;
-    QLabel *Label5 = nullptr;
+    QGroupBox *ConnectSettingsGroupBox = nullptr;
+    QLabel *UpdatePeriodLabel = nullptr;
     TCSpinEdit *UpdatePeriodCSpinEdit = nullptr;
-    QLabel *Label4 = nullptr;
-    QLabel *Label39 = nullptr;
+    QLabel *UpdatePeriodUnitLabel = nullptr;
+    QLabel *ClientPortLabel = nullptr;
     TCSpinEdit *ClientPortCSpinEdit = nullptr;
-    QLabel *Label35 = nullptr;
+    QLabel *ServerTimeoutLabel = nullptr;
     TCSpinEdit *ServerTimeoutCSpinEdit = nullptr;
-    QLabel *Label34 = nullptr;
+    QLabel *ServerTimeoutUnitLabel = nullptr;
     TdxfCheckBox *EnableWatchdogdxfCheckBox = nullptr;
 
-    QLabel *Label33 = nullptr;
+    QLabel *MACAddressLabel = nullptr;
     // Read-only: filled from the unit.
     QLineEdit *MACAddressEdit = nullptr;
     // Created visible; the window hides them outside MAC assignment mode.
@@ -125,7 +125,7 @@ struct MainFormUi
     QPushButton *SendNewMACButton = nullptr;
 
     // "Web Pages" page.
-    QGroupBox *GroupBox25 = nullptr;
+    QGroupBox *FileListGroupBox = nullptr;
     // Two columns (widths 87 and 275), rows 15 pixels high, no header views shown. Row 0 is an
     // ordinary row that serves as the fixed heading row: it is created with two non-selectable
     // items and empty text, and the window writes "Name" and "Location" into them with

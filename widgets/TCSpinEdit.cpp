@@ -1,5 +1,8 @@
 #include "widgets/TCSpinEdit.h"
 
+#include "widgets/WidgetAccessibility.h"
+
+#include <QAccessible>
 #include <QFocusEvent>
 #include <QLineEdit>
 #include <QStyle>
@@ -9,9 +12,10 @@
 
 TCSpinEdit::TCSpinEdit(QWidget *parent) : QAbstractSpinBox(parent)
 {
+    InstallWidgetAccessibility();
     setFocusPolicy(Qt::StrongFocus);
-    // Keeps the step buttons' enabled state in line with what is typed.
-    connect(lineEdit(), &QLineEdit::textChanged, this, [this] { update(); });
+    connect(lineEdit(), &QLineEdit::textChanged, this, &TCSpinEdit::textChanged);
+    connect(lineEdit(), &QLineEdit::textEdited, this, &TCSpinEdit::ValueEdited);
     showValue(m_minValue);
 }
 
@@ -77,6 +81,22 @@ void TCSpinEdit::showValue(int value) const
         lineEdit()->setText(text);
 }
 
+void TCSpinEdit::textChanged()
+{
+    // Keeps the step buttons' enabled state in line with what is typed.
+    update();
+    if (QAccessible::isActive()) {
+        QAccessibleValueChangeEvent event(this, ShownValue());
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+int TCSpinEdit::ShownValue() const
+{
+    const std::optional<qint64> parsed = ParseWholeNumber(lineEdit()->text());
+    return parsed ? int(clamp(*parsed)) : m_minValue;
+}
+
 int TCSpinEdit::Value() const
 {
     const std::optional<qint64> parsed = ParseWholeNumber(lineEdit()->text());
@@ -91,11 +111,22 @@ void TCSpinEdit::SetValue(int value)
     showValue(int(clamp(value)));
 }
 
+void TCSpinEdit::EditValue(int value)
+{
+    const QString before = lineEdit()->text();
+    SetValue(value);
+    if (lineEdit()->text() != before)
+        emit ValueEdited();
+}
+
 void TCSpinEdit::stepBy(int steps)
 {
     // 64-bit arithmetic: steps * Increment and the sum cannot overflow before clamping.
+    const QString before = lineEdit()->text();
     const qint64 target = qint64(Value()) + qint64(steps) * qint64(m_increment);
     showValue(int(clamp(target)));
+    if (lineEdit()->text() != before)
+        emit ValueEdited();
 }
 
 QAbstractSpinBox::StepEnabled TCSpinEdit::stepEnabled() const

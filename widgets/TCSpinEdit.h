@@ -25,6 +25,8 @@ public:
     // Reads the text: a non-number reads as MinValue, an out-of-range number reads clamped, and in
     // both cases the text is rewritten to the value returned so the display matches what was read.
     int Value() const;
+    // What Value() would return, without touching the text (the operator may be mid-entry).
+    int ShownValue() const;
     // Stores value clamped into the range and shows it.
     void SetValue(int value);
 
@@ -40,11 +42,22 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
+signals:
+    // The operator changed the value: typed, stepped (keys, buttons, wheel) or set it through an
+    // assistive tool. Not emitted for SetValue nor for the repair made by Value().
+    void ValueEdited();
+
 protected:
     StepEnabled stepEnabled() const override;
     void focusOutEvent(QFocusEvent *event) override;
 
 private:
+    friend class TCSpinEditAccessible;
+
+    // An entry made through an assistive tool: stored like SetValue, reported like typing.
+    void EditValue(int value);
+    void NoteTextEdited() { emit ValueEdited(); }
+    void textChanged();
     qint64 clamp(qint64 value) const;
     void showValue(int value) const;
 

@@ -1,9 +1,13 @@
 #include "widgets/TdxfProgressBar.h"
 
+#include "widgets/WidgetAccessibility.h"
+
+#include <QAccessible>
 #include <QPainter>
 
 TdxfProgressBar::TdxfProgressBar(QWidget *parent) : QWidget(parent)
 {
+    InstallWidgetAccessibility();
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setAccessibleDescription(PercentText());
 }
@@ -50,6 +54,10 @@ void TdxfProgressBar::positionChanged()
 {
     setAccessibleDescription(PercentText());
     update();
+    if (QAccessible::isActive()) {
+        QAccessibleValueChangeEvent event(this, m_position);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 QSize TdxfProgressBar::sizeHint() const

@@ -4,6 +4,7 @@
 #include "widgets/TdxfCheckBox.h"
 #include "widgets/TdxfProgressBar.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
@@ -50,6 +51,10 @@ private slots:
     void progressDisplay_hiddenAtZero();
     void tabKey_visitsPageControlsInOrder_data();
     void tabKey_visitsPageControlsInOrder();
+    void tabKey_goesOnToTheTabBarAndBack_data();
+    void tabKey_goesOnToTheTabBarAndBack();
+    void spinEdits_readToAssistiveToolsAsShown();
+    void progressBar_isAProgressBarToAssistiveTools();
 
 private:
     template <typename T> T *control(const char *name) const
@@ -88,7 +93,31 @@ void TestMainFormUi::members_matchObjectNames()
         {"NewMAC1Edit", m_ui.NewMAC1Edit},
         {"NewMAC2Edit", m_ui.NewMAC2Edit},
         {"SendNewMACButton", m_ui.SendNewMACButton},
-        {"Label33", m_ui.Label33},
+        {"MACAddressLabel", m_ui.MACAddressLabel},
+        {"ExchangeButtonsGroupBox", m_ui.ExchangeButtonsGroupBox},
+        {"SerialPortLabel", m_ui.SerialPortLabel},
+        {"LogsGroupBox", m_ui.LogsGroupBox},
+        {"NetworkGroupBox", m_ui.NetworkGroupBox},
+        {"IPAddrLabel", m_ui.IPAddrLabel},
+        {"GateWayAddrLabel", m_ui.GateWayAddrLabel},
+        {"SubMaskAddrLabel", m_ui.SubMaskAddrLabel},
+        {"ConnectionsGroupBox", m_ui.ConnectionsGroupBox},
+        {"ClientAddrLabel", m_ui.ClientAddrLabel},
+        {"HysteresisGroupBox", m_ui.HysteresisGroupBox},
+        {"Hysteresis1Label", m_ui.Hysteresis1Label},
+        {"Hysteresis2Label", m_ui.Hysteresis2Label},
+        {"Hysteresis3Label", m_ui.Hysteresis3Label},
+        {"Hysteresis4Label", m_ui.Hysteresis4Label},
+        {"SerialSettingsGroupBox", m_ui.SerialSettingsGroupBox},
+        {"BaudRateLabel", m_ui.BaudRateLabel},
+        {"SerialTimedUnitLabel", m_ui.SerialTimedUnitLabel},
+        {"ConnectSettingsGroupBox", m_ui.ConnectSettingsGroupBox},
+        {"UpdatePeriodLabel", m_ui.UpdatePeriodLabel},
+        {"UpdatePeriodUnitLabel", m_ui.UpdatePeriodUnitLabel},
+        {"ClientPortLabel", m_ui.ClientPortLabel},
+        {"ServerTimeoutLabel", m_ui.ServerTimeoutLabel},
+        {"ServerTimeoutUnitLabel", m_ui.ServerTimeoutUnitLabel},
+        {"FileListGroupBox", m_ui.FileListGroupBox},
         {"FileListStringGrid", m_ui.FileListStringGrid},
         {"ProgressLabel", m_ui.ProgressLabel},
         {"WebPagedxfProgressBar", m_ui.WebPagedxfProgressBar},
@@ -177,55 +206,55 @@ void TestMainFormUi::labels_haveCaptions_data()
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QString>("buddy");
 
-    QTest::newRow("comm port") << "Label42"
+    QTest::newRow("comm port") << "SerialPortLabel"
                                << "Use Comm Port"
                                << "SerialPortCSpinEdit";
-    QTest::newRow("ip") << "Label1"
+    QTest::newRow("ip") << "IPAddrLabel"
                         << "IP Address"
                         << "IPAddr1Edit";
-    QTest::newRow("gateway") << "Label2"
+    QTest::newRow("gateway") << "GateWayAddrLabel"
                              << "Gateway Address"
                              << "GateWayAddr1Edit";
-    QTest::newRow("submask") << "Label3"
+    QTest::newRow("submask") << "SubMaskAddrLabel"
                              << "Submask"
                              << "SubMaskAddr1Edit";
-    QTest::newRow("target") << "Label18"
+    QTest::newRow("target") << "ClientAddrLabel"
                             << "Target IP Address"
                             << "ClientAddr1Edit";
-    QTest::newRow("input 1") << "Label65"
+    QTest::newRow("input 1") << "Hysteresis1Label"
                              << "Input 1"
                              << "Hysteresis1CSpinEdit";
-    QTest::newRow("input 2") << "Label66"
+    QTest::newRow("input 2") << "Hysteresis2Label"
                              << "Input 2"
                              << "Hysteresis2CSpinEdit";
-    QTest::newRow("input 3") << "Label67"
+    QTest::newRow("input 3") << "Hysteresis3Label"
                              << "Input 3"
                              << "Hysteresis3CSpinEdit";
-    QTest::newRow("input 4") << "Label68"
+    QTest::newRow("input 4") << "Hysteresis4Label"
                              << "Input 4"
                              << "Hysteresis4CSpinEdit";
-    QTest::newRow("baud") << "Label30"
+    QTest::newRow("baud") << "BaudRateLabel"
                           << "Baud Rate"
                           << "BaudRateComboBox";
-    QTest::newRow("ms") << "Label31"
+    QTest::newRow("ms") << "SerialTimedUnitLabel"
                         << "mS"
                         << "";
-    QTest::newRow("update period") << "Label5"
+    QTest::newRow("update period") << "UpdatePeriodLabel"
                                    << "Update Period"
                                    << "UpdatePeriodCSpinEdit";
-    QTest::newRow("seconds 1") << "Label4"
+    QTest::newRow("seconds 1") << "UpdatePeriodUnitLabel"
                                << "Seconds"
                                << "";
-    QTest::newRow("port number") << "Label39"
+    QTest::newRow("port number") << "ClientPortLabel"
                                  << "Port Number"
                                  << "ClientPortCSpinEdit";
-    QTest::newRow("timeout") << "Label35"
+    QTest::newRow("timeout") << "ServerTimeoutLabel"
                              << "Timeout"
                              << "ServerTimeoutCSpinEdit";
-    QTest::newRow("seconds 2") << "Label34"
+    QTest::newRow("seconds 2") << "ServerTimeoutUnitLabel"
                                << "Seconds"
                                << "";
-    QTest::newRow("mac") << "Label33"
+    QTest::newRow("mac") << "MACAddressLabel"
                          << "MAC Address"
                          << "MACAddressEdit";
     QTest::newRow("progress") << "ProgressLabel"
@@ -257,54 +286,48 @@ void TestMainFormUi::groupBoxes_holdTheirControls_data()
     QTest::addColumn<QString>("page");
     QTest::addColumn<QStringList>("children");
 
-    QTest::newRow("buttons") << "GroupBox23"
+    QTest::newRow("buttons") << "ExchangeButtonsGroupBox"
                              << "Server E-Mail and Client Options"
                              << "IntroTabSheet"
                              << QStringList{"ReadButton", "WriteButton", "SaveButton",
                                             "LoadButton"};
-    QTest::newRow("logs") << "GroupBox24"
+    QTest::newRow("logs") << "LogsGroupBox"
                           << "Logs"
                           << "IntroTabSheet" << QStringList{"LogMemo", "ClearButton"};
-    QTest::newRow("general") << "GroupBox1"
+    QTest::newRow("general") << "NetworkGroupBox"
                              << "General"
                              << "SetupTabSheet"
-                             << QStringList{"DHCPEnabledxfCheckBox", "Label1", "IPAddr1Edit",
-                                            "IPAddr4Edit",           "Label2", "GateWayAddr1Edit",
-                                            "GateWayAddr4Edit",      "Label3", "SubMaskAddr1Edit",
-                                            "SubMaskAddr4Edit"};
-    QTest::newRow("connections") << "GroupBox2"
+                             << QStringList{"DHCPEnabledxfCheckBox", "IPAddrLabel",
+                                            "IPAddr1Edit",           "IPAddr4Edit",
+                                            "GateWayAddrLabel",      "GateWayAddr1Edit",
+                                            "GateWayAddr4Edit",      "SubMaskAddrLabel",
+                                            "SubMaskAddr1Edit",      "SubMaskAddr4Edit"};
+    QTest::newRow("connections") << "ConnectionsGroupBox"
                                  << "Connections"
                                  << "SetupTabSheet"
                                  << QStringList{"ClientEnabledxfCheckBox",
-                                                "UseBroadcastdxfCheckBox", "Label18",
+                                                "UseBroadcastdxfCheckBox", "ClientAddrLabel",
                                                 "ClientAddr1Edit", "ClientAddr4Edit"};
-    QTest::newRow("hysteresis") << "GroupBox9"
+    QTest::newRow("hysteresis") << "HysteresisGroupBox"
                                 << "Analogue Update Hysteresis"
                                 << "SetupTabSheet"
-                                << QStringList{"Label65", "Hysteresis1CSpinEdit", "Label68",
-                                               "Hysteresis4CSpinEdit"};
-    QTest::newRow("serial") << "GroupBox17"
+                                << QStringList{"Hysteresis1Label", "Hysteresis1CSpinEdit",
+                                               "Hysteresis4Label", "Hysteresis4CSpinEdit"};
+    QTest::newRow("serial") << "SerialSettingsGroupBox"
                             << "Serial Port"
                             << "SetupTabSheet"
-                            << QStringList{"Label30",
-                                           "BaudRateComboBox",
-                                           "SerialCRLFdxfCheckBox",
-                                           "SerialTimeddxfCheckBox",
-                                           "SerialTimedCSpinEdit",
-                                           "Label31"};
-    QTest::newRow("connect") << "GroupBox20"
+                            << QStringList{"BaudRateLabel",         "BaudRateComboBox",
+                                           "SerialCRLFdxfCheckBox", "SerialTimeddxfCheckBox",
+                                           "SerialTimedCSpinEdit",  "SerialTimedUnitLabel"};
+    QTest::newRow("connect") << "ConnectSettingsGroupBox"
                              << "Connect Settings"
                              << "SetupTabSheet"
-                             << QStringList{"Label5",
-                                            "UpdatePeriodCSpinEdit",
-                                            "Label4",
-                                            "Label39",
-                                            "ClientPortCSpinEdit",
-                                            "Label35",
-                                            "ServerTimeoutCSpinEdit",
-                                            "Label34",
+                             << QStringList{"UpdatePeriodLabel",        "UpdatePeriodCSpinEdit",
+                                            "UpdatePeriodUnitLabel",    "ClientPortLabel",
+                                            "ClientPortCSpinEdit",      "ServerTimeoutLabel",
+                                            "ServerTimeoutCSpinEdit",   "ServerTimeoutUnitLabel",
                                             "EnableWatchdogdxfCheckBox"};
-    QTest::newRow("file list") << "GroupBox25"
+    QTest::newRow("file list") << "FileListGroupBox"
                                << "File List"
                                << "WebPagesTabSheet" << QStringList{"FileListStringGrid"};
 }
@@ -516,7 +539,8 @@ void TestMainFormUi::window_isSizedAndEverythingEnabled()
     }
     for (QWidget *widget :
          {static_cast<QWidget *>(m_ui.NewMAC1Edit), static_cast<QWidget *>(m_ui.NewMAC2Edit),
-          static_cast<QWidget *>(m_ui.SendNewMACButton), static_cast<QWidget *>(m_ui.Label33),
+          static_cast<QWidget *>(m_ui.SendNewMACButton),
+          static_cast<QWidget *>(m_ui.MACAddressLabel),
           static_cast<QWidget *>(m_ui.MACAddressEdit)})
         QVERIFY2(!widget->isHidden(), qPrintable(widget->objectName()));
     QVERIFY(m_ui.NewMAC2Edit->width() > m_ui.NewMAC1Edit->width());
@@ -648,6 +672,88 @@ void TestMainFormUi::tabKey_visitsPageControlsInOrder()
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     }
     QCOMPARE(visited, order);
+
+    // Every control of the page that takes the focus is in that order.
+    QStringList focusable;
+    QWidget *sheet = m_ui.MainPageControl->widget(page);
+    for (QWidget *widget : sheet->findChildren<QWidget *>()) {
+        if ((widget->focusPolicy() & Qt::TabFocus) && widget->isVisibleTo(sheet) &&
+            widget->isEnabled() && !widget->focusProxy() &&
+            !widget->objectName().startsWith(QLatin1String("qt_")))
+            focusable << widget->objectName();
+    }
+    focusable.sort();
+    QStringList sortedOrder = order;
+    sortedOrder.sort();
+    QCOMPARE(focusable, sortedOrder);
+}
+
+void TestMainFormUi::tabKey_goesOnToTheTabBarAndBack_data()
+{
+    QTest::addColumn<int>("page");
+    QTest::addColumn<QString>("last");
+    QTest::addColumn<QString>("first");
+    QTest::newRow("general") << int(MainFormUi::GeneralPage) << "ClearButton"
+                             << "ReadButton";
+    QTest::newRow("data") << int(MainFormUi::DataPage) << "SendNewMACButton"
+                          << "DHCPEnabledxfCheckBox";
+    QTest::newRow("web pages") << int(MainFormUi::WebPagesPage) << "DownloadButton"
+                               << "FileListStringGrid";
+}
+
+void TestMainFormUi::tabKey_goesOnToTheTabBarAndBack()
+{
+    QFETCH(int, page);
+    QFETCH(QString, last);
+    QFETCH(QString, first);
+
+    m_ui.MainPageControl->setCurrentIndex(page);
+    m_form->show();
+    QApplication::setActiveWindow(m_form.get());
+    control<QWidget>(last.toLatin1().constData())->setFocus(Qt::TabFocusReason);
+    // From the page's last control to the tab bar, where the arrow keys change the page...
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), m_ui.MainPageControl->tabBar());
+    // ...and on into the page again.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QWidget *focused = QApplication::focusWidget();
+    QVERIFY(focused);
+    QWidget *expected = control<QWidget>(first.toLatin1().constData());
+    QVERIFY2(focused == expected || expected->isAncestorOf(focused),
+             qPrintable(focused->objectName()));
+}
+
+void TestMainFormUi::spinEdits_readToAssistiveToolsAsShown()
+{
+    const QList<TCSpinEdit *> spins = m_form->findChildren<TCSpinEdit *>();
+    QCOMPARE(spins.size(), 9);
+    for (TCSpinEdit *spin : spins) {
+        QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(spin);
+        QVERIFY(iface);
+        QCOMPARE(iface->role(), QAccessible::SpinBox);
+        QCOMPARE(iface->text(QAccessible::Name), spin->accessibleName());
+        QVERIFY2(iface->valueInterface(), qPrintable(spin->objectName()));
+        QCOMPARE(iface->valueInterface()->currentValue().toInt(), spin->Value());
+        QCOMPARE(iface->text(QAccessible::Value), QString::number(spin->Value()));
+        QCOMPARE(iface->valueInterface()->minimumValue().toInt(), spin->MinValue());
+        QCOMPARE(iface->valueInterface()->maximumValue().toInt(), spin->MaxValue());
+    }
+    // A value set through the interface is what the window then reads.
+    QAccessibleInterface *port = QAccessible::queryAccessibleInterface(m_ui.ClientPortCSpinEdit);
+    port->valueInterface()->setCurrentValue(4001);
+    QCOMPARE(m_ui.ClientPortCSpinEdit->Value(), 4001);
+}
+
+void TestMainFormUi::progressBar_isAProgressBarToAssistiveTools()
+{
+    m_ui.WebPagedxfProgressBar->SetPosition(37);
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(m_ui.WebPagedxfProgressBar);
+    QVERIFY(iface);
+    QCOMPARE(iface->role(), QAccessible::ProgressBar);
+    QCOMPARE(iface->text(QAccessible::Name), QStringLiteral("Progress"));
+    QCOMPARE(iface->text(QAccessible::Value), QStringLiteral("37%"));
+    QCOMPARE(iface->valueInterface()->currentValue().toInt(), 37);
+    QCOMPARE(iface->valueInterface()->maximumValue().toInt(), 100);
 }
 
 QTEST_MAIN(TestMainFormUi)

@@ -2,6 +2,7 @@
 
 #include <QFocusEvent>
 #include <QLineEdit>
+#include <QSignalSpy>
 #include <QStyle>
 #include <QStyleOptionSpinBox>
 #include <QTest>
@@ -39,6 +40,7 @@ private slots:
     void stepBy_movesByIncrementClamped();
     void arrowKeys_stepByIncrement();
     void upButtonClick_stepsByIncrement();
+    void valueEdited_onlyForTheOperatorsChanges();
 };
 
 void TestTCSpinEdit::setValue_storesClampedValue_data()
@@ -235,6 +237,30 @@ void TestTCSpinEdit::upButtonClick_stepsByIncrement()
     QVERIFY(!up.isEmpty());
     QTest::mouseClick(&spin, Qt::LeftButton, {}, up.center());
     QCOMPARE(spin.Value(), 30);
+}
+
+void TestTCSpinEdit::valueEdited_onlyForTheOperatorsChanges()
+{
+    TCSpinEdit spin;
+    setRange(spin, 1, 65535);
+    QSignalSpy edits(&spin, &TCSpinEdit::ValueEdited);
+
+    // The program's own changes are not edits.
+    spin.SetValue(3012);
+    editOf(spin)->setText(QStringLiteral("99999"));
+    QCOMPARE(spin.Value(), 65535); // the repair
+    QCOMPARE(edits.count(), 0);
+
+    // Typing, each key; stepping, when it changes something.
+    editOf(spin)->selectAll();
+    QTest::keyClicks(editOf(spin), QStringLiteral("40"));
+    QCOMPARE(edits.count(), 2);
+    QTest::keyClick(&spin, Qt::Key_Up);
+    QCOMPARE(spin.Value(), 41);
+    QCOMPARE(edits.count(), 3);
+    spin.SetValue(65535);
+    QTest::keyClick(&spin, Qt::Key_Up);
+    QCOMPARE(edits.count(), 3);
 }
 
 QTEST_MAIN(TestTCSpinEdit)

@@ -1,5 +1,7 @@
 #include "app/MainFormUi.h"
 
+#include "app/PortChooser.h"
+
 #include "widgets/TCSpinEdit.h"
 #include "widgets/TdxfCheckBox.h"
 #include "widgets/TdxfProgressBar.h"
@@ -190,8 +192,10 @@ void MainFormUi::setupGeneralPage()
         makeButton(ExchangeButtonsGroupBox, "WriteButton", QStringLiteral("Write To TOLVEX"));
     SaveButton = makeButton(ExchangeButtonsGroupBox, "SaveButton", QStringLiteral("Save File"));
     LoadButton = makeButton(ExchangeButtonsGroupBox, "LoadButton", QStringLiteral("Load File"));
+    CancelButton = makeButton(ExchangeButtonsGroupBox, "CancelButton", QStringLiteral("Cancel"));
+    CancelButton->setEnabled(false);
     auto *buttonsLayout = new QVBoxLayout(ExchangeButtonsGroupBox);
-    for (QPushButton *button : {ReadButton, WriteButton, SaveButton, LoadButton})
+    for (QPushButton *button : {ReadButton, WriteButton, SaveButton, LoadButton, CancelButton})
         buttonsLayout->addWidget(button);
 
     SerialPortLabel = makeLabel(page, "SerialPortLabel", QStringLiteral("Use Comm Port"));
@@ -205,17 +209,30 @@ void MainFormUi::setupGeneralPage()
     portRow->addWidget(SerialPortCSpinEdit);
     portRow->addWidget(PortDeviceLabel, 1);
 
+    PortChooserLabel = makeLabel(page, "PortChooserLabel", QStringLiteral("Adapter"));
+    PortChooserComboBox = new PortChooser(page);
+    PortChooserComboBox->setObjectName(QStringLiteral("PortChooserComboBox"));
+    PortChooserComboBox->setAccessibleName(QStringLiteral("Adapter"));
+    PortChooserLabel->setBuddy(PortChooserComboBox);
+    auto *chooserRow = new QHBoxLayout;
+    chooserRow->addWidget(PortChooserLabel);
+    chooserRow->addWidget(PortChooserComboBox, 1);
+
+    TrafficButton = makeButton(page, "TrafficButton", QStringLiteral("Traffic"));
+
     HelpButton = makeButton(page, "HelpButton", QStringLiteral("Help"));
     ExitButton = makeButton(page, "ExitButton", QStringLiteral("Exit"));
     auto *bottomRow = new QHBoxLayout;
     bottomRow->addWidget(HelpButton);
     bottomRow->addWidget(ExitButton);
     bottomRow->addStretch(1);
+    bottomRow->addWidget(TrafficButton);
 
     auto *leftColumn = new QVBoxLayout;
     leftColumn->addWidget(ExchangeButtonsGroupBox);
     leftColumn->addSpacing(8);
     leftColumn->addLayout(portRow);
+    leftColumn->addLayout(chooserRow);
     leftColumn->addStretch(1);
     leftColumn->addLayout(bottomRow);
 
@@ -477,6 +494,9 @@ void MainFormUi::setupWebPagesPage()
     WebPagedxfProgressBar->SetPosition(0);
     ProgressLabel->hide();
     WebPagedxfProgressBar->hide();
+    ImageSizeLabel = makeLabel(page, "ImageSizeLabel", QString());
+    ImageSizeLabel->setAccessibleName(QStringLiteral("Image size"));
+    ImageSizeLabel->setWordWrap(true);
 
     auto *rightColumn = new QVBoxLayout;
     for (QPushButton *button : {AddButton, RemoveButton, LoadPageListButton, SavePageListButton})
@@ -486,6 +506,7 @@ void MainFormUi::setupWebPagesPage()
     rightColumn->addSpacing(16);
     rightColumn->addWidget(ProgressLabel);
     rightColumn->addWidget(WebPagedxfProgressBar);
+    rightColumn->addWidget(ImageSizeLabel);
     rightColumn->addStretch(1);
 
     auto *pageLayout = new QHBoxLayout(page);
@@ -495,8 +516,9 @@ void MainFormUi::setupWebPagesPage()
 
 void MainFormUi::setupTabOrder()
 {
-    chainTabOrder({ReadButton, WriteButton, SaveButton, LoadButton, SerialPortCSpinEdit, HelpButton,
-                   ExitButton, LogMemo, ClearButton});
+    chainTabOrder({ReadButton, WriteButton, SaveButton, LoadButton, CancelButton,
+                   SerialPortCSpinEdit, PortChooserComboBox, HelpButton, ExitButton, TrafficButton,
+                   LogMemo, ClearButton});
     chainTabOrder({DHCPEnabledxfCheckBox,
                    IPAddr1Edit,
                    IPAddr2Edit,

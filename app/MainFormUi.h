@@ -10,6 +10,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QTabWidget;
 class QTableWidget;
+class PortChooser;
 class QWidget;
 class TCSpinEdit;
 class TdxfCheckBox;
@@ -50,6 +51,13 @@ struct MainFormUi
     TCSpinEdit *SerialPortCSpinEdit = nullptr;
     // Empty at start; the window shows there which device the COM number stands for.
     QLabel *PortDeviceLabel = nullptr;
+    // The adapters present; choosing one makes the chosen COM number stand for it.
+    QLabel *PortChooserLabel = nullptr;
+    PortChooser *PortChooserComboBox = nullptr;
+    // Enabled only while an exchange or an image build runs; Esc does the same.
+    QPushButton *CancelButton = nullptr;
+    // Opens the "Traffic" window with every byte sent and received.
+    QPushButton *TrafficButton = nullptr;
     QGroupBox *LogsGroupBox = nullptr;
     QPlainTextEdit *LogMemo = nullptr;
     QPushButton *ClearButton = nullptr;
@@ -140,6 +148,9 @@ struct MainFormUi
     // Both hidden at start; the image download shows them.
     QLabel *ProgressLabel = nullptr;
     TdxfProgressBar *WebPagedxfProgressBar = nullptr;
+    // The built image's size against the unit's limit, and during the download the bytes sent
+    // and the time left; empty before the first build.
+    QLabel *ImageSizeLabel = nullptr;
 
     // The same controls as above, in address order (number 1 first).
     std::array<QLineEdit *, 4> ipAddrEdits{};

@@ -1,5 +1,8 @@
 #include "MainUnit.h"
 
+#include "PortChooser.h"
+#include "TrafficView.h"
+
 #include "TolvexVersion.h"
 
 #include "exchanges/MacNumber.h"
@@ -23,6 +26,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
@@ -44,6 +48,21 @@ const QString kHelpText = QStringLiteral(
     "Exit: closes the program.\n\n"
     "DefaultConfig.txt beside the program is loaded at start.");
 
+// The port behind a tracing wrapper, unless the caller already gave one.
+std::unique_ptr<TracingPortIo> WrapForTrace(std::unique_ptr<PortIo> port)
+{
+    if (auto *traced = dynamic_cast<TracingPortIo *>(port.get())) {
+        port.release();
+        return std::unique_ptr<TracingPortIo>(traced);
+    }
+    return std::make_unique<TracingPortIo>(std::move(port));
+}
+
+QString GroupedNumber(qint64 value)
+{
+    return QLocale(QLocale::English).toString(value);
+}
+
 } // namespace
 
 QString StartOptions::DefaultMacCounterPath()
@@ -58,7 +77,7 @@ QString StartOptions::DefaultMacCounterPath()
 TMainForm::TMainForm(const StartOptions &options, Dialogs &dialogs, std::unique_ptr<PortIo> port,
                      QWidget *parent)
     : QWidget(parent), m_dialogs(dialogs),
-      m_port(port ? std::move(port) : std::make_unique<QtSerialPortIo>()),
+      m_port(WrapForTrace(port ? std::move(port) : std::make_unique<QtSerialPortIo>())),
       m_engine(*m_port, *this, *this), m_read(*this), m_write(*this), m_macAssignment(*this),
       m_download(*this), m_macCounterPath(options.macCounterPath)
 {
@@ -68,6 +87,13 @@ TMainForm::TMainForm(const StartOptions &options, Dialogs &dialogs, std::unique_
     connect(&m_builder, &ImageBuilder::Finished, this, &TMainForm::OnImageBuilt);
     connect(&m_engine, &ExchangeEngine::Finished, this, &TMainForm::OnExchangeFinished);
     ConnectChangeMarks();
+    connect(&m_portWatcher, &PortWatcher::PortsChanged, m_ui.PortChooserComboBox,
+            &PortChooser::SetPorts);
+    connect(m_ui.PortChooserComboBox, &PortChooser::ListOpening, &m_portWatcher,
+            &PortWatcher::Refresh);
+    connect(m_ui.PortChooserComboBox, &PortChooser::PortChosen, this, &TMainForm::PortChosen);
+    if (options.watchPorts)
+        m_portWatcher.Start();
     FormCreate(options);
     if (options.runTimer) {
         m_timer1.setInterval(ExchangeEngine::kTickMs);
@@ -78,6 +104,7 @@ TMainForm::TMainForm(const StartOptions &options, Dialogs &dialogs, std::unique_
 
 TMainForm::~TMainForm()
 {
+    delete m_trafficView;
     // Whatever still runs ends here: a download tells the unit its transfer is over.
     m_engine.Cancel();
 }
@@ -110,7 +137,6 @@ QString TMainForm::ProgramFolderFromPath(const QString &programPath)
     return folder;
 }
 
-
 void TMainForm::ConnectHandlers()
 {
     auto onClick = [this](QPushButton *button, void (TMainForm::*handler)()) {
@@ -129,6 +155,8 @@ void TMainForm::ConnectHandlers()
     onClick(m_ui.LoadPageListButton, &TMainForm::LoadPageListButtonClick);
     onClick(m_ui.SavePageListButton, &TMainForm::SavePageListButtonClick);
     onClick(m_ui.DownloadButton, &TMainForm::DownloadButtonClick);
+    onClick(m_ui.CancelButton, &TMainForm::CancelButtonClick);
+    onClick(m_ui.TrafficButton, &TMainForm::TrafficButtonClick);
 
     connect(m_ui.DHCPEnabledxfCheckBox, &TdxfCheckBox::OnClick, this,
             &TMainForm::DHCPEnabledxfCheckBoxClick);
@@ -425,6 +453,45 @@ void TMainForm::UpdateExchangeButtons()
     for (QPushButton *button :
          {m_ui.ReadButton, m_ui.WriteButton, m_ui.SendNewMACButton, m_ui.DownloadButton})
         button->setEnabled(idle);
+    m_ui.CancelButton->setEnabled(!idle);
+}
+
+void TMainForm::TrafficButtonClick()
+{
+    if (!m_trafficView)
+        m_trafficView = new TrafficView(*m_port, m_dialogs);
+    m_trafficView->show();
+    m_trafficView->raise();
+    m_trafficView->activateWindow();
+}
+
+void TMainForm::PortChosen(const SerialPortEntry &port)
+{
+    const int shown = m_ui.SerialPortCSpinEdit->Value();
+    // 255 stands for COM1, as everywhere else.
+    const int number = shown >= 1 && shown <= 254 ? shown : 1;
+    QString error;
+    const QString folder = PreparePortMapFolder(m_folders, &error);
+    if (folder.isEmpty() || !SetComPortDevice(JoinPath(folder, kPortMapFileName), number,
+                                              port.PreferredPath(), &error)) {
+        ShowMessage(MessageKind::Error, error);
+        return;
+    }
+    AppendLog(QStringLiteral("COM%1 now stands for %2").arg(number).arg(port.PreferredPath()));
+    UpdatePortDeviceLabel();
+}
+
+void TMainForm::ShowImageSize(const QString &state)
+{
+    if (m_imageSize < 0) {
+        m_ui.ImageSizeLabel->clear();
+        return;
+    }
+    QString text = QStringLiteral("Image: %1 of %2 bytes")
+                       .arg(GroupedNumber(m_imageSize), GroupedNumber(kMaxImageSize));
+    if (!state.isEmpty())
+        text += QStringLiteral("\n") + state;
+    m_ui.ImageSizeLabel->setText(text);
 }
 
 void TMainForm::SaveButtonClick()
@@ -640,6 +707,9 @@ void TMainForm::OnImageBuilt(const ImageBuildResult &result)
         return;
     }
     m_download.SetImage(image);
+    m_imageSize = image.size();
+    ShowImageSize(QString());
+    m_downloadStartMs = QDateTime::currentMSecsSinceEpoch();
     StartExchange(m_download);
 }
 
@@ -664,6 +734,7 @@ void TMainForm::UpdatePortDeviceLabel()
         metrics.elidedText(QStringLiteral("= ") + device, Qt::ElideMiddle, 170));
     m_ui.PortDeviceLabel->setToolTip(device);
     m_ui.PortDeviceLabel->setAccessibleDescription(device);
+    m_ui.PortChooserComboBox->SelectPath(device);
 }
 
 bool TMainForm::FormCloseQuery()
@@ -852,14 +923,25 @@ void TMainForm::SetProgressVisible(bool visible)
 
 void TMainForm::SetProgress(int percent, qint64 bytesSent, qint64 total)
 {
-    (void)bytesSent;
-    (void)total;
     m_ui.WebPagedxfProgressBar->SetPosition(percent);
+    // The time left from the pace so far; none before the pace is known.
+    const qint64 elapsed = QDateTime::currentMSecsSinceEpoch() - m_downloadStartMs;
+    QString state =
+        QStringLiteral("Sent %1 of %2 bytes").arg(GroupedNumber(bytesSent), GroupedNumber(total));
+    if (bytesSent > 0 && bytesSent < total && elapsed > 0) {
+        const qint64 leftMs = elapsed * (total - bytesSent) / bytesSent;
+        state += QStringLiteral(", about %1 s left").arg((leftMs + 999) / 1000);
+    }
+    ShowImageSize(state);
 }
 
 void TMainForm::DownloadEnded()
 {
     DeleteBuildFiles();
+    const qint64 sent = m_download.BytesAcknowledged();
+    ShowImageSize(sent >= m_imageSize
+                      ? QStringLiteral("Downloaded")
+                      : QStringLiteral("Stopped after %1 bytes").arg(GroupedNumber(sent)));
 }
 
 void TMainForm::DeleteBuildFiles()

@@ -7,6 +7,8 @@
 #include "exchanges/SettingsStore.h"
 #include "exchanges/WriteExchange.h"
 #include "link/ExchangeEngine.h"
+#include "link/PortDiscovery.h"
+#include "link/TrafficTrace.h"
 #include "settings/FileLocations.h"
 #include "settings/SettingsCompare.h"
 #include "webpages/ImageBuild.h"
@@ -20,6 +22,7 @@
 #include <optional>
 
 class QCloseEvent;
+class TrafficView;
 class QKeyEvent;
 
 // How the program was started. The entry fills it from the command line; tests fill it to run
@@ -34,6 +37,9 @@ struct StartOptions
     bool showWebPages = false;
     // Runs the 100 ms tick from a timer; tests that drive the tick themselves turn it off.
     bool runTimer = true;
+    // Keeps the adapter list current while the program runs; tests that need no list turn it
+    // off.
+    bool watchPorts = true;
     // Where files are looked for; the running system's folders when not given (tests give
     // their own, so nothing of the machine's configuration leaks in). An empty program folder
     // is filled from `programPath`.
@@ -84,6 +90,10 @@ public:
     void Timer1Timer();
     // Ends the running exchange or image build at the operator's wish (the Cancel button, Esc).
     void CancelButtonClick();
+    // Opens the "Traffic" window.
+    void TrafficButtonClick();
+    // Makes the chosen COM number stand for the adapter the operator picked.
+    void PortChosen(const SerialPortEntry &port);
     // Whether the window may close; asks about an unsaved page list and writes the MAC counter.
     bool FormCloseQuery();
 
@@ -107,6 +117,9 @@ public:
     ExchangeEngine &Engine() { return m_engine; }
     ImageDownload &Download() { return m_download; }
     WriteExchange &Write() { return m_write; }
+    TracingPortIo &Trace() { return *m_port; }
+    // The "Traffic" window once opened, else null.
+    TrafficView *Traffic() const { return m_trafficView; }
     ImageBuilder &Builder() { return m_builder; }
     // An exchange runs or an image is being built.
     bool Busy() const { return m_engine.Running() || m_builder.Running(); }
@@ -163,14 +176,15 @@ private:
     void RefreshChangeMarks();
     void SetFieldMark(SettingsField field, FieldMark mark, const QString &toolTip = QString());
     void MarkWriteMismatches();
+    void ShowImageSize(const QString &state);
     void UpdatePortDeviceLabel();
     TCSpinEdit *SpinFor(SpinId id) const;
     std::array<QLineEdit *, 4> AddressEdits(AddressGroup group) const;
 
-
     Dialogs &m_dialogs;
     MainFormUi m_ui;
-    std::unique_ptr<PortIo> m_port;
+    // Every byte to and from the unit passes here; it costs nothing while no one listens.
+    std::unique_ptr<TracingPortIo> m_port;
     ExchangeEngine m_engine;
     ReadExchange m_read;
     WriteExchange m_write;
@@ -178,6 +192,11 @@ private:
     ImageDownload m_download;
     ImageBuilder m_builder;
     QTimer m_timer1;
+    PortWatcher m_portWatcher;
+    TrafficView *m_trafficView = nullptr;
+    // When the running download started, for the time left.
+    qint64 m_downloadStartMs = 0;
+    qint64 m_imageSize = -1;
 
     QString m_programFolder;
     FileFolders m_folders;

@@ -1,4 +1,5 @@
 #include "app/MainUnit.h"
+#include "app/TrafficView.h"
 #include "support/FakeLink.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestFiles.h"
@@ -9,6 +10,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -323,8 +325,8 @@ private slots:
         // A file whose every read fails, whoever runs the test (permissions do not stop root).
         QTest::newRow("settings") << "DefaultConfig.txt"
                                   << QStringList{"DefaultFileList.txt Not Found"};
-        QTest::newRow("page list") << "DefaultFileList.txt"
-                                   << QStringList{"DefaultConfig.txt Not Found"};
+        QTest::newRow("page list")
+            << "DefaultFileList.txt" << QStringList{"DefaultConfig.txt Not Found"};
         QTest::newRow("counter file")
             << "mac/SetMACAddress.txt"
             << QStringList{"DefaultConfig.txt Not Found", "DefaultFileList.txt Not Found"};
@@ -482,6 +484,7 @@ private slots:
         QCOMPARE(port->writes, QList<QByteArray>{"ma4779\r\n"});
         for (QPushButton *button : buttons)
             QVERIFY(!button->isEnabled());
+        QVERIFY(ui.CancelButton->isEnabled());
         // A second press is refused while the first runs: nothing else goes out.
         form->ReadButtonClick();
         QCOMPARE(port->writes.size(), 1);
@@ -504,6 +507,35 @@ private slots:
         }
         for (QPushButton *button : buttons)
             QVERIFY(button->isEnabled());
+        QVERIFY(!ui.CancelButton->isEnabled());
+    }
+
+    void choosingAnAdapter_makesTheComNumberStandForIt()
+    {
+        auto form = makeForm();
+        form->Ui().SerialPortCSpinEdit->SetValue(3);
+        SerialPortEntry adapter;
+        adapter.device = "/dev/ttyUSB7";
+        adapter.stablePath = "/dev/serial/by-id/usb-Maker_Cable_A1-if00-port0";
+        form->PortChosen(adapter);
+        QCOMPARE(ReadTestFile(path("ComPorts.txt")),
+                 QByteArray("COM3=/dev/serial/by-id/usb-Maker_Cable_A1-if00-port0\n"));
+        QCOMPARE(form->Ui().PortDeviceLabel->toolTip(), adapter.stablePath);
+        form->ReadButtonClick();
+        QCOMPARE(port->openedDevices, QStringList{adapter.stablePath});
+    }
+
+    void trafficWindow_showsWhatWentOverTheLine()
+    {
+        auto form = makeForm();
+        form->TrafficButtonClick();
+        QVERIFY(form->Traffic());
+        form->ReadButtonClick();
+        port->Feed("SV1.0.5-UDP\r\n");
+        const QString shown = form->Traffic()->Lines().join('\n');
+        QVERIFY2(shown.contains("sv") && shown.contains("SV1.0.5-UDP"), qPrintable(shown));
+        form->CancelButtonClick();
+        QVERIFY(!form->Engine().Running());
     }
 
     void escape_cancelsTheRunningExchange_noBox_buttonsBack()

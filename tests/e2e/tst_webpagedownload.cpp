@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -112,6 +113,8 @@ private slots:
         QVERIFY(QDir(program + "/TempWebPges").exists());
         QVERIFY(form->Ui().WebPagedxfProgressBar->isHidden());
         QCOMPARE(sim->receivedLines().mid(0, 2), (QList<QByteArray>{"sv\r\n", "zp\r\n"}));
+        const QString size = form->Ui().ImageSizeLabel->text();
+        QVERIFY2(size.contains(" of 32,700 bytes\nDownloaded"), qPrintable(size));
     }
 
     void missingPageFile_cannotFindFile_copiesDeleted_nothingSent()
@@ -255,13 +258,17 @@ private slots:
         addPage("inputs.cgi", QByteArray(20000, 'z'));
         form->DownloadButtonClick();
         QVERIFY(QTest::qWaitFor([&] { return form->Download().DownloadStep() >= 3; }, 10000));
-        form->Engine().Cancel();
+        QVERIFY(QTest::qWaitFor(
+            [&] { return form->Ui().ImageSizeLabel->text().contains(" s left"); }, 10000));
+        QVERIFY(form->Ui().CancelButton->isEnabled());
+        form->Ui().CancelButton->click();
         QVERIFY(sim->waitForEvent("XMODEM END cancelled", 3000));
         QTest::qWait(300);
         QVERIFY(dialogs->boxes.isEmpty());
         QCOMPARE(form->LogLines().last(), QString("Download cancelled by the operator"));
         QVERIFY(form->Ui().DownloadButton->isEnabled());
         QVERIFY(form->Ui().WebPagedxfProgressBar->isHidden());
+        QVERIFY(form->Ui().ImageSizeLabel->text().contains("\nStopped after "));
     }
 
     void portCannotOpen_buildFilesDeleted()

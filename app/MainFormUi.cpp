@@ -497,6 +497,8 @@ void MainFormUi::setupWebPagesPage()
     ImageSizeLabel = makeLabel(page, "ImageSizeLabel", QString());
     ImageSizeLabel->setAccessibleName(QStringLiteral("Image size"));
     ImageSizeLabel->setWordWrap(true);
+    // Wraps within the buttons' width, so the column does not jump as the text changes.
+    ImageSizeLabel->setFixedWidth(190);
 
     auto *rightColumn = new QVBoxLayout;
     for (QPushButton *button : {AddButton, RemoveButton, LoadPageListButton, SavePageListButton})

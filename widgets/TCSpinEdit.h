@@ -30,9 +30,6 @@ public:
     // Stores value clamped into the range and shows it.
     void SetValue(int value);
 
-    bool Enabled() const { return isEnabled(); }
-    void SetEnabled(bool enabled) { setEnabled(enabled); }
-
     // The text as a whole number, empty when it is not one. Magnitudes beyond the int range
     // saturate just outside it, so they still clamp and still differ from every int.
     static std::optional<qint64> ParseWholeNumber(const QString &text);

@@ -20,9 +20,6 @@ public:
     // Setting the value already held does nothing and emits nothing.
     void SetChecked(bool checked);
 
-    bool Enabled() const { return isEnabled(); }
-    void SetEnabled(bool enabled) { setEnabled(enabled); }
-
     // 0: independent. Boxes sharing a non-zero index under the same parent widget are exclusive.
     int GroupIndex() const { return m_groupIndex; }
     void SetGroupIndex(int index) { m_groupIndex = index; }

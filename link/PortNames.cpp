@@ -11,7 +11,10 @@ QString ComPortName(int number)
     return QStringLiteral("COM1");
 }
 
-QString ResolvePortDeviceFromLines(const QString &comName, const QStringList &mapLines)
+namespace {
+
+// The device the lines map `comName` to; empty when they do not map it.
+QString MappedDevice(const QString &comName, const QStringList &mapLines)
 {
     for (const QString &line : mapLines) {
         const QString trimmed = line.trimmed();
@@ -26,6 +29,16 @@ QString ResolvePortDeviceFromLines(const QString &comName, const QStringList &ma
         if (!device.isEmpty())
             return device;
     }
+    return QString();
+}
+
+} // namespace
+
+QString ResolvePortDeviceFromLines(const QString &comName, const QStringList &mapLines)
+{
+    const QString device = MappedDevice(comName, mapLines);
+    if (!device.isEmpty())
+        return device;
     const int number = comName.mid(3).toInt();
     return QStringLiteral("/dev/ttyS%1").arg(number > 0 ? number - 1 : 0);
 }
@@ -38,7 +51,24 @@ QString ResolvePortDevice(const QString &comName, const QString &programFolder)
 #else
     QStringList lines;
     QString error;
-    ReadTextFileLines(programFolder + QStringLiteral("/ComPorts.txt"), &lines, &error);
+    ReadTextFileLines(ComPortsFilePath(programFolder), &lines, &error);
     return ResolvePortDeviceFromLines(comName, lines);
 #endif
+}
+
+QString ComPortsFilePath(const QString &programFolder)
+{
+    return programFolder + QStringLiteral("/ComPorts.txt");
+}
+
+QList<QPair<QString, QString>> MappedComPorts(const QStringList &mapLines)
+{
+    QList<QPair<QString, QString>> mapped;
+    for (int number = 1; number <= 254; ++number) {
+        const QString name = ComPortName(number);
+        const QString device = MappedDevice(name, mapLines);
+        if (!device.isEmpty())
+            mapped.append({name, device});
+    }
+    return mapped;
 }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QList>
+#include <QPair>
 #include <QString>
+#include <QStringList>
 
 // The window chooses a port by number; the unit's documentation and the operators speak of
 // "COM1" to "COM254" on every platform.
@@ -16,3 +19,9 @@ QString ResolvePortDevice(const QString &comName, const QString &programFolder);
 
 // The mapping rules above applied to given file lines, for a platform without COM names.
 QString ResolvePortDeviceFromLines(const QString &comName, const QStringList &mapLines);
+
+// The map file in the program's folder: "<folder>/ComPorts.txt".
+QString ComPortsFilePath(const QString &programFolder);
+
+// The COM names the lines map to a device, "COM1" first, each with the device it maps to.
+QList<QPair<QString, QString>> MappedComPorts(const QStringList &mapLines);

@@ -254,6 +254,9 @@ void SimulatedUnit::onTransferByte(char byte)
     case XmodemReceiver::Outcome::TooLarge:
         endTransfer("too-large");
         break;
+    case XmodemReceiver::Outcome::Cancelled:
+        endTransfer("cancelled");
+        break;
     }
 }
 

@@ -3,6 +3,7 @@
 namespace {
 constexpr char Soh = 0x01;
 constexpr char Eot = 0x04;
+constexpr char Can = 0x18;
 constexpr int MaxLineLength = 64;
 } // namespace
 
@@ -17,6 +18,7 @@ void XmodemReceiver::start(int refuseOrdinal)
     m_lastNumber = 0;
     m_refuseOrdinal = refuseOrdinal;
     m_refused = false;
+    m_lastWasCan = false;
 }
 
 XmodemReceiver::Outcome XmodemReceiver::push(char byte)
@@ -35,6 +37,14 @@ XmodemReceiver::Outcome XmodemReceiver::push(char byte)
         m_lineBuffer.clear();
         return Outcome::End;
     }
+    // CAN CAN where a block would start: the sender cancels.
+    const bool can = byte == Can;
+    if (can && m_lastWasCan) {
+        m_lastWasCan = false;
+        m_lineBuffer.clear();
+        return Outcome::Cancelled;
+    }
+    m_lastWasCan = can;
 
     // Not a block start: perhaps the sender went back to command lines.
     m_lineBuffer += byte;

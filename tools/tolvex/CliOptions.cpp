@@ -88,8 +88,8 @@ bool TakeStepOption(const QString &name, const std::function<bool(QString *)> &v
         return value(&step->outputPath);
     }
     if (name == QLatin1String("--all-lines")) {
-        if (step->kind != StepKind::Write)
-            return wrongStep("write");
+        if (step->kind != StepKind::Write && step->kind != StepKind::Verify)
+            return wrongStep("write and verify");
         step->allLines = true;
         return true;
     }
@@ -396,11 +396,14 @@ QString HelpText(const QString &topic)
             "                check boxes make meaningless are left out, as in the window\n");
     if (topic == QLatin1String("verify"))
         return QStringLiteral(
-            "Usage: tolvex verify --port PORT FILE\n"
+            "Usage: tolvex verify --port PORT [--all-lines] FILE\n"
             "\n"
-            "Reads the unit (only queries are sent) and compares it with the settings lines\n"
-            "FILE holds, naming each line that differs: the line FILE makes and the line the\n"
-            "unit's settings make. Any difference fails the step with status 6.\n");
+            "Reads the unit (only queries are sent) and compares it with FILE: every settings\n"
+            "line FILE holds that \"write FILE\" would send, naming each one that differs (the\n"
+            "line FILE makes and the line the unit's settings make). Any difference fails the\n"
+            "step with status 6.\n"
+            "\n"
+            "  --all-lines   compare every line FILE holds, as \"write --all-lines\" sends them\n");
     if (topic == QLatin1String("assign-mac"))
         return QStringLiteral(
                    R"(Usage: tolvex assign-mac --port PORT (--mac HHHH | --next) [--counter FILE]

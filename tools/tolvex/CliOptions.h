@@ -24,7 +24,7 @@ struct StepOptions
     StepKind kind = StepKind::Read;
     QString settingsPath;  // write, verify: the settings file
     QString outputPath;    // read: -o FILE; "{port}" stands for the port's name
-    bool allLines = false; // write: every settings line, whatever the check boxes say
+    bool allLines = false; // write, verify: every settings line, whatever the check boxes say
     enum class MacSource
     {
         None,

@@ -5,6 +5,7 @@
 #include "exchanges/WriteExchange.h"
 #include "settings/SettingsCompare.h"
 #include "settings/SettingsFile.h"
+#include "settings/SettingsLines.h"
 #include "webpages/ImageBuild.h"
 #include "webpages/ImageDownload.h"
 
@@ -131,10 +132,21 @@ bool PrepareJob(const CliOptions &options, const QString &programFolder, JobPlan
                             exitStatus, error);
             break;
         }
-        case StepKind::Verify:
+        case StepKind::Verify: {
             if (!LoadSettings(stepOptions.settingsPath, &step, exitStatus, error))
                 return false;
+            // What "write FILE" would have put in the unit: the lines it sends.
+            CommandQueue sent;
+            BuildSettingsLines(step.settings, stepOptions.allLines, sent);
+            const QStringList sentCodes = SettingsLineCodes(sent.Items());
+            QStringList codes;
+            for (const QString &code : step.codes) {
+                if (sentCodes.contains(code))
+                    codes << code;
+            }
+            step.codes = codes;
             break;
+        }
         case StepKind::AssignMac:
             if (stepOptions.macSource == StepOptions::MacSource::Next) {
                 int next = 0;

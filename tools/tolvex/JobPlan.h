@@ -25,7 +25,7 @@ struct StepPlan
 {
     StepOptions options;
     SettingsSnapshot settings; // write, verify: the file's settings over the initial ones
-    QStringList codes;         // verify: the settings codes the file holds
+    QStringList codes;         // verify: the codes of the lines the file holds and a write sends
     ImageInput image;          // download
 };
 

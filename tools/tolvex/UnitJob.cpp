@@ -305,6 +305,16 @@ void UnitJob::OnFinished(const ExchangeResult &result)
         break;
     case StepKind::Download: {
         const ImageInput &image = CurrentStep().image;
+        // The last block's acknowledgement is the whole image: say so.
+        if (result.Succeeded() && m_lastPercent != 100) {
+            QJsonObject event = Event("progress");
+            event["step"] = StepName(StepKind::Download);
+            event["percent"] = 100;
+            event["bytes"] = image.bytes.size();
+            event["total"] = image.bytes.size();
+            event["secondsLeft"] = 0;
+            Emit(event);
+        }
         outcome.details["image"] = QJsonObject{
             {"source", image.source}, {"size", image.bytes.size()}, {"sha256", image.sha256}};
         break;

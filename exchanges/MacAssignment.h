@@ -13,8 +13,13 @@ public:
 
     QString Name() const override { return QStringLiteral("MAC assignment"); }
 
-    // The number (0 to 65535) the next run sends.
-    void SetNumber(int number) { m_number = number; }
+    // The number (0 to 65535) the next run sends. Until that run's "ma" line goes out, the
+    // number counts as not sent (a port that cannot be opened never begins the run).
+    void SetNumber(int number)
+    {
+        m_number = number;
+        m_numberSent = false;
+    }
     int Number() const { return m_number; }
     // Whether this run's "ma" line went to the port at least once: the number counts as given.
     bool NumberSent() const { return m_numberSent; }

@@ -27,6 +27,18 @@ bool MacNumberFromBoxes(const QString &box1, const QString &box2, int *n)
     return true;
 }
 
+int MacNumberOfAddress(const QString &macText)
+{
+    // "..HH:LL": five characters, the separator in the middle.
+    if (macText.size() < 5 || macText.at(macText.size() - 3) != QLatin1Char(':'))
+        return -1;
+    const QString tail = macText.right(5);
+    int n = -1;
+    if (!MacNumberFromBoxes(tail.left(2), tail.mid(3), &n))
+        return -1;
+    return n;
+}
+
 QString MacAssignmentLine(int n)
 {
     return QLatin1String("ma") + QString::number(n) + QLatin1String("\r\n");

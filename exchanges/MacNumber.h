@@ -10,6 +10,10 @@
 // after the second of each box are ignored. On refusal *n is untouched.
 bool MacNumberFromBoxes(const QString &box1, const QString &box2, int *n);
 
+// The number a MAC address text ends with ("00:04:A3:01:12:AB" gives 0x12AB): its last two
+// bytes. -1 when the text does not end in two ":"-separated pairs of hex digits.
+int MacNumberOfAddress(const QString &macText);
+
 // The line that asks the unit to take number `n`: "ma", n in decimal, CR LF.
 QString MacAssignmentLine(int n);
 

@@ -29,12 +29,14 @@ void WriteExchange::ResetAttempt()
 {
     CommandExchange::ResetAttempt();
     m_mismatches.clear();
+    m_echoes.clear();
 }
 
 void WriteExchange::HandleAnswer(ExchangeLink &link, const QByteArray &sent,
                                  const QByteArray &answer)
 {
     const QStringList messages = CheckWriteEcho(answer, m_settings.ReadSettings(), &m_dotted);
+    m_echoes.append({LineText(sent), LineText(answer), messages});
     if (messages.isEmpty())
         return;
     for (const QString &message : messages)

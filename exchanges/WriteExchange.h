@@ -9,13 +9,15 @@
 class WriteExchange : public CommandExchange
 {
 public:
-    // One answer that did not match what was sent.
-    struct Mismatch
+    // One line sent and the unit's answer to it.
+    struct Echo
     {
         QString line;         // the line sent, without CR LF
-        QString answer;       // the unit's answer, without CR LF
-        QStringList messages; // as logged, e.g. "Client Port Write Error "
+        QString answer;       // the unit's answer, without CR LF ("Error" for a refused line)
+        QStringList messages; // the differences as logged, e.g. "Client Port Write Error "
     };
+    // An echo with at least one difference.
+    using Mismatch = Echo;
 
     explicit WriteExchange(SettingsStore &settings) : m_settings(settings) {}
 
@@ -30,6 +32,9 @@ public:
     static QStringList Validate(const SettingsSnapshot &settings);
 
     const QList<Mismatch> &Mismatches() const { return m_mismatches; }
+    // Every line answered in this run, in the order sent, matched or not; a line the run ended
+    // without an answer to is not among them. For a production record of each echo's verdict.
+    const QList<Echo> &Echoes() const { return m_echoes; }
     // The lines this run sends, in order, from the settings as they stand now.
     QStringList Lines();
 
@@ -44,5 +49,6 @@ private:
     SettingsStore &m_settings;
     bool m_sendAllLines = false;
     QList<Mismatch> m_mismatches;
+    QList<Echo> m_echoes;
     DottedNumbers m_dotted{{0, 0, 0, 0}};
 };

@@ -84,6 +84,7 @@ bool ExchangeEngine::Start(Exchange &exchange)
     m_current = &exchange;
     ++m_run;
     m_activity = LinkActivity();
+    m_unitVersion.clear();
     m_lastLine.clear();
     m_replyTimeout = 0;
     m_retriesLeft = kRetries;
@@ -228,6 +229,7 @@ int ExchangeEngine::CheckVersionReply(const QByteArray &versionText)
         text[0] = 'U';
 
     m_log.AppendLog(QStringLiteral("Tolvex Version: ") + QString::fromLatin1(text));
+    m_unitVersion = QString::fromLatin1(text).trimmed();
 
     if (text.isEmpty() || text.at(0) < '0' || text.at(0) > '9') {
         ++m_errorRetryCount;

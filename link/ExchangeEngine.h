@@ -51,6 +51,10 @@ public:
     bool PortOpen() const { return m_portOpen; }
     // What the link saw since the running (or last) exchange started.
     const LinkActivity &Activity() const { return m_activity; }
+    // The version text of the unit's last version answer in the running (or last) exchange,
+    // as logged after "Tolvex Version: " without its line end; empty when none came. For a
+    // production record.
+    const QString &UnitVersion() const { return m_unitVersion; }
 
     // The version text is the reply from its third byte on. kResent, kGaveUp, kNotAVersion, or
     // the version number a*10000 + b*100 + c of "a.b.c-UDP". Logs the version text.
@@ -101,4 +105,5 @@ private:
     bool m_portOpen = false;
     bool m_inTick = false;
     LinkActivity m_activity;
+    QString m_unitVersion;
 };

@@ -42,7 +42,10 @@ QString ComPortName(int number)
     return QStringLiteral("COM1");
 }
 
-QString ResolvePortDeviceFromLines(const QString &comName, const QStringList &mapLines)
+namespace {
+
+// The device the lines map `comName` to; empty when they do not map it.
+QString MappedDevice(const QString &comName, const QStringList &mapLines)
 {
     for (const QString &line : mapLines) {
         QString name;
@@ -52,6 +55,16 @@ QString ResolvePortDeviceFromLines(const QString &comName, const QStringList &ma
         if (name.compare(comName, Qt::CaseInsensitive) == 0 && !device.isEmpty())
             return device;
     }
+    return QString();
+}
+
+} // namespace
+
+QString ResolvePortDeviceFromLines(const QString &comName, const QStringList &mapLines)
+{
+    const QString device = MappedDevice(comName, mapLines);
+    if (!device.isEmpty())
+        return device;
     const int number = comName.mid(3).toInt();
     return QStringLiteral("/dev/ttyS%1").arg(number > 0 ? number - 1 : 0);
 }
@@ -152,4 +165,21 @@ bool SetComPortDevice(const QString &filePath, int number, const QString &device
         return false;
     }
     return true;
+}
+
+QString ComPortsFilePath(const QString &programFolder)
+{
+    return programFolder + QStringLiteral("/ComPorts.txt");
+}
+
+QList<QPair<QString, QString>> MappedComPorts(const QStringList &mapLines)
+{
+    QList<QPair<QString, QString>> mapped;
+    for (int number = 1; number <= 254; ++number) {
+        const QString name = ComPortName(number);
+        const QString device = MappedDevice(name, mapLines);
+        if (!device.isEmpty())
+            mapped.append({name, device});
+    }
+    return mapped;
 }

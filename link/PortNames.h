@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -33,3 +35,9 @@ QStringList WithComPortDevice(const QStringList &mapLines, int number, const QSt
 // control character) or a file that exists but cannot be read leaves the file alone: false, with
 // a sentence for the operator in *error.
 bool SetComPortDevice(const QString &filePath, int number, const QString &device, QString *error);
+
+// The map file in the program's folder: "<folder>/ComPorts.txt".
+QString ComPortsFilePath(const QString &programFolder);
+
+// The COM names the lines map to a device, "COM1" first, each with the device it maps to.
+QList<QPair<QString, QString>> MappedComPorts(const QStringList &mapLines);

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Builds an optimised tree and prints the benchmark figures.
+# Builds an optimised tree and prints the benchmark figures: every benchmark, or the ones named
+# (scripts/bench.sh bench_gang bench_soak).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 BUILD_TYPE=Release ./scripts/build.sh build-release
-for bench in build-release/bin/bench_*; do
-    echo "== $(basename "$bench")"
-    "$bench"
+benches=("$@")
+[ ${#benches[@]} -eq 0 ] && benches=($(cd build-release/bin && ls bench_*))
+for bench in "${benches[@]}"; do
+    echo "== $bench"
+    "build-release/bin/$bench"
 done

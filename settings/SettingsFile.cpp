@@ -49,3 +49,8 @@ bool SaveSettingsFile(const QString &path, const CommandQueue &queue, QString *e
 {
     return WriteTextFileLines(path, queue.Items(), error);
 }
+
+QByteArray SettingsFileBytes(const CommandQueue &queue)
+{
+    return TextFileBytes(queue.Items());
+}

@@ -33,3 +33,6 @@ void LoadSettingsBytes(const QByteArray &bytes, CommandQueue &queue,
 // built for sending already end in CR LF, so every settings line is followed by an empty line.
 // On failure the old file stays whole and *error is "Cannot create file <path>".
 bool SaveSettingsFile(const QString &path, const CommandQueue &queue, QString *error);
+
+// The bytes SaveSettingsFile writes, for a file printed rather than saved.
+QByteArray SettingsFileBytes(const CommandQueue &queue);

@@ -53,14 +53,20 @@ bool ReadTextFileLines(const QString &path, QStringList *lines, QString *error,
     return true;
 }
 
-bool WriteTextFileLines(const QString &path, const QStringList &lines, QString *error,
-                        TextEncoding encoding)
+QByteArray TextFileBytes(const QStringList &lines, TextEncoding encoding)
 {
     QByteArray bytes;
     for (const QString &line : lines) {
         bytes += encoding == TextEncoding::System ? line.toLocal8Bit() : line.toLatin1();
         bytes += "\r\n";
     }
+    return bytes;
+}
+
+bool WriteTextFileLines(const QString &path, const QStringList &lines, QString *error,
+                        TextEncoding encoding)
+{
+    const QByteArray bytes = TextFileBytes(lines, encoding);
     QSaveFile file(path);
     // The explicit flush matters: a short write while flushing the buffer (disk full, file size
     // limit) is not reported by commit(), which would then rename a torn file over the old one.

@@ -24,6 +24,9 @@ QStringList SplitTextLines(const QByteArray &bytes, TextEncoding encoding = Text
 bool ReadTextFileLines(const QString &path, QStringList *lines, QString *error,
                        TextEncoding encoding = TextEncoding::Bytes);
 
+// The bytes of a file holding `lines`, each followed by CR LF.
+QByteArray TextFileBytes(const QStringList &lines, TextEncoding encoding = TextEncoding::Bytes);
+
 // Writes each line followed by CR LF. The file is written beside the target and renamed over it,
 // so a crash, a kill or a full disk leaves the old file whole. On failure returns false and sets
 // *error to "Cannot create file <path>".

@@ -30,6 +30,7 @@ private slots:
     void setComPortDevice_unreadableFileIsLeftAlone();
     void setComPortDevice_unwritableFolderLeavesTheOldFile();
     void setComPortDevice_keepsPermissions();
+    void mapped_firstMappingOfEachNameInNumberOrder();
 };
 
 void TestPortNames::comPortName_data()
@@ -253,6 +254,16 @@ void TestPortNames::setComPortDevice_keepsPermissions()
     // Owner, group and others (the "user" bits mirror the owner's for this user).
     const int mask = 0x7077;
     QCOMPARE(int(QFile::permissions(path)) & mask, int(permissions) & mask);
+}
+
+void TestPortNames::mapped_firstMappingOfEachNameInNumberOrder()
+{
+    const QStringList map{"# bench", "COM4=/dev/ttyUSB1", "com3 = /dev/ttyUSB0", "COM3=/dev/ttyS9",
+                          "COM7="};
+    const QList<QPair<QString, QString>> mapped = MappedComPorts(map);
+    QCOMPARE(mapped.size(), 2);
+    QCOMPARE(mapped[0], (QPair<QString, QString>{"COM3", "/dev/ttyUSB0"}));
+    QCOMPARE(mapped[1], (QPair<QString, QString>{"COM4", "/dev/ttyUSB1"}));
 }
 
 QTEST_GUILESS_MAIN(TestPortNames)

@@ -14,6 +14,7 @@
 #include <QSocketNotifier>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <csignal>
 #include <cstdlib>
@@ -71,11 +72,12 @@ inline bool WriteAll(int fd, const char *data, size_t size)
 }
 
 // Copies every byte that can be read from `from` to `to`, on the event loop, and remembers
-// when the first and the last bytes went through.
+// when the first and the last bytes went through. With `delayMs` every chunk is handed on that
+// much later, in order, as a line with latency would.
 class Forwarder
 {
 public:
-    Forwarder(int from, int to) : m_from(from), m_to(to)
+    Forwarder(int from, int to, int delayMs = 0) : m_from(from), m_to(to), m_delayMs(delayMs)
     {
         m_clock.start();
         m_notifier = std::make_unique<QSocketNotifier>(from, QSocketNotifier::Read);
@@ -83,10 +85,12 @@ public:
             char buffer[4096];
             const ssize_t n = ::read(m_from, buffer, sizeof buffer);
             if (n > 0) {
-                WriteAll(m_to, buffer, size_t(n));
-                m_lastNs = m_clock.nsecsElapsed();
-                if (m_firstNs < 0)
-                    m_firstNs = m_lastNs;
+                const QByteArray bytes(buffer, int(n));
+                if (m_delayMs > 0)
+                    QTimer::singleShot(m_delayMs, Qt::PreciseTimer, m_notifier.get(),
+                                       [this, bytes] { Write(bytes); });
+                else
+                    Write(bytes);
             } else
                 m_notifier->setEnabled(false); // end of a pipe: its writer has gone
         });
@@ -96,8 +100,17 @@ public:
     double SpanSeconds() const { return m_firstNs < 0 ? -1.0 : double(m_lastNs - m_firstNs) / 1e9; }
 
 private:
+    void Write(const QByteArray &bytes)
+    {
+        WriteAll(m_to, bytes.constData(), size_t(bytes.size()));
+        m_lastNs = m_clock.nsecsElapsed();
+        if (m_firstNs < 0)
+            m_firstNs = m_lastNs;
+    }
+
     int m_from;
     int m_to;
+    int m_delayMs;
     std::unique_ptr<QSocketNotifier> m_notifier;
     QElapsedTimer m_clock;
     qint64 m_firstNs = -1;

@@ -21,10 +21,14 @@ public:
         }
     }
 
-    // Opens the program's terminal; `outputFile` is where rx writes what it receives.
-    bool Open(const QString &outputFile)
+    // Opens the program's terminal; `outputFile` is where rx writes what it receives. rx
+    // throws away input that comes right after its own answers, which a program in another
+    // process can send within a millisecond; `lineDelayMs` holds each chunk toward rx back
+    // that long, as a real line would.
+    bool Open(const QString &outputFile, int lineDelayMs = 0)
     {
         m_outputFile = outputFile;
+        m_lineDelayMs = lineDelayMs;
         if (!m_unitSide.Open())
             return false;
         m_notifier = std::make_unique<QSocketNotifier>(m_unitSide.master, QSocketNotifier::Read);
@@ -79,7 +83,7 @@ private:
             return;
         if (!m_fromRx.Open())
             return;
-        m_toRx = std::make_unique<Forwarder>(m_unitSide.master, m_rxSide.master);
+        m_toRx = std::make_unique<Forwarder>(m_unitSide.master, m_rxSide.master, m_lineDelayMs);
         m_back = std::make_unique<Forwarder>(m_fromRx.read, m_unitSide.master);
         // rx refuses paths with folders in them: it runs in the output's folder instead.
         const QFileInfo target(m_outputFile);
@@ -96,6 +100,7 @@ private:
     std::unique_ptr<Forwarder> m_toRx;
     std::unique_ptr<Forwarder> m_back;
     QString m_outputFile;
+    int m_lineDelayMs = 0;
     QByteArray m_pending;
     QByteArray m_seen;
     pid_t m_pid = -1;

@@ -18,7 +18,7 @@ void XmodemReceiver::start(int refuseOrdinal)
     m_lastNumber = 0;
     m_refuseOrdinal = refuseOrdinal;
     m_refused = false;
-    m_canSeen = false;
+    m_lastWasCan = false;
 }
 
 XmodemReceiver::Outcome XmodemReceiver::push(char byte)
@@ -27,17 +27,6 @@ XmodemReceiver::Outcome XmodemReceiver::push(char byte)
         m_block += byte;
         return m_block.size() == BlockSize ? finishBlock() : Outcome::Pending;
     }
-    // Two CANs in a row between blocks end the transfer, as XMODEM senders cancel.
-    if (byte == Can) {
-        if (m_canSeen) {
-            m_canSeen = false;
-            m_lineBuffer.clear();
-            return Outcome::Cancelled;
-        }
-        m_canSeen = true;
-        return Outcome::Pending;
-    }
-    m_canSeen = false;
     // Command lines never hold SOH or EOT, so these always mean the transfer goes on.
     if (byte == Soh) {
         m_lineBuffer.clear();
@@ -48,6 +37,14 @@ XmodemReceiver::Outcome XmodemReceiver::push(char byte)
         m_lineBuffer.clear();
         return Outcome::End;
     }
+    // CAN CAN where a block would start: the sender cancels.
+    const bool can = byte == Can;
+    if (can && m_lastWasCan) {
+        m_lastWasCan = false;
+        m_lineBuffer.clear();
+        return Outcome::Cancelled;
+    }
+    m_lastWasCan = can;
 
     // Not a block start: perhaps the sender went back to command lines.
     m_lineBuffer += byte;

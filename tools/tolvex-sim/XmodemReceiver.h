@@ -27,7 +27,7 @@ public:
         End,          // EOT: ACK, the image is complete
         BackToLines,  // a CR LF line arrived between blocks; see line()
         TooLarge,     // the image would exceed MaxImageSize; the transfer must end
-        Cancelled,    // CAN CAN between blocks: the sender gave the transfer up
+        Cancelled,    // two CAN bytes between blocks: the sender gave the transfer up
     };
 
     // Starts a new transfer: expects block 1, no data. The block counted `refuseOrdinal` (from 1;
@@ -58,5 +58,5 @@ private:
     int m_lastNumber = 0;
     int m_refuseOrdinal = 0;
     bool m_refused = false;
-    bool m_canSeen = false;
+    bool m_lastWasCan = false;
 };

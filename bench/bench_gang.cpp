@@ -1,0 +1,137 @@
+// Figures for the production tool's gang: a settings write, a MAC number and a 32,700-byte
+// image for one unit and for eight at once, each a simulated unit moving bytes at 19200 baud.
+// Goals: eight take at most 1.05 times as long as one, and the tool uses less than 5 % of one
+// core for all eight.
+
+#include "support/EventWait.h"
+#include "support/SimUnit.h"
+#include "support/TestFiles.h"
+#include "support/TolvexRun.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <memory>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+const QByteArray kSettings = "ax15\r\nax26\r\nax37\r\nax48\r\nba3020\r\nbb15\r\nbh90\r\nbj30\r\n"
+                             "bt4\r\neo0001100000000000\r\nnc10.0.0.9\r\nng10.0.0.1\r\n"
+                             "ni10.0.0.50\r\nns255.255.255.0\r\n";
+
+struct GangFigures
+{
+    double seconds = -1;
+    double cpuSeconds = -1;
+    int exitCode = -1;
+    QList<QJsonObject> events;
+};
+
+// Runs the tool on `units` simulated units at line speed; its own CPU time comes from wait4.
+GangFigures RunGang(int units)
+{
+    GangFigures figures;
+    QTemporaryDir dir;
+    std::vector<std::unique_ptr<SimUnit>> sims;
+    QStringList arguments{TolvexRun::Program(), "--json"};
+    for (int u = 0; u < units; ++u) {
+        sims.push_back(std::make_unique<SimUnit>());
+        if (!sims.back()->start(
+                {"--link", dir.filePath(QStringLiteral("unit%1").arg(u)), "--wire-delay"}))
+            return figures;
+        arguments << "--port" << sims.back()->linkPath();
+    }
+    QByteArray image(32700, '\0');
+    for (int i = 0; i < image.size(); ++i)
+        image[i] = char((i * 131 + 7) & 0xFF);
+    WriteTestFile(dir.filePath("image.bin"), image);
+    WriteTestFile(dir.filePath("cfg.txt"), kSettings);
+    WriteTestFile(dir.filePath("counter.txt"), "00\r\n00\r\n");
+    arguments << "--counter" << dir.filePath("counter.txt") << "write" << dir.filePath("cfg.txt")
+              << "+"
+              << "assign-mac"
+              << "--next"
+              << "+"
+              << "download"
+              << "--image" << dir.filePath("image.bin");
+
+    std::vector<QByteArray> storage;
+    std::vector<char *> argv;
+    for (const QString &argument : arguments)
+        storage.push_back(argument.toLocal8Bit());
+    for (QByteArray &argument : storage)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    const QByteArray output = dir.filePath("events.jsonl").toLocal8Bit();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, output.constData(), O_WRONLY | O_CREAT, 0644);
+    QElapsedTimer clock;
+    clock.start();
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return figures;
+    int status = 0;
+    rusage usage{};
+    // The loop keeps running so the simulated units' reports are read as they come.
+    WaitFor([&] { return ::wait4(pid, &status, WNOHANG, &usage) == pid; }, 120000);
+    figures.seconds = double(clock.nsecsElapsed()) / 1e9;
+    figures.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                         double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    figures.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    figures.events = TolvexRun::ParseLines(ReadTestFile(dir.filePath("events.jsonl")));
+    return figures;
+}
+
+void PrintSteps(const GangFigures &figures)
+{
+    double longest[3] = {0, 0, 0};
+    const char *names[3] = {"write", "assign-mac", "download"};
+    for (const QJsonObject &event : figures.events) {
+        if (event.value("event").toString() != QLatin1String("step-end"))
+            continue;
+        for (int k = 0; k < 3; ++k) {
+            if (event.value("step").toString() == QLatin1String(names[k]))
+                longest[k] = qMax(longest[k], event.value("durationMs").toDouble() / 1000.0);
+        }
+    }
+    std::printf("  slowest unit per step: write %.2f s, assign-mac %.2f s, download %.2f s\n",
+                longest[0], longest[1], longest[2]);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    // 256 blocks of 132 bytes and their acknowledgements at 10 bits a byte.
+    std::printf("line time of the image alone: %.1f s\n", 256.0 * 133 * 10 / 19200);
+    const GangFigures one = RunGang(1);
+    std::printf("gang of 1: %.2f s, exit status %d\n", one.seconds, one.exitCode);
+    PrintSteps(one);
+    const GangFigures eight = RunGang(8);
+    std::printf("gang of 8: %.2f s, exit status %d\n", eight.seconds, eight.exitCode);
+    PrintSteps(eight);
+    if (one.seconds <= 0 || eight.seconds <= 0 || one.exitCode != 0 || eight.exitCode != 0) {
+        std::printf("gang: a run failed\n");
+        return 1;
+    }
+    std::printf("8 units take %.3f x the time of 1 (goal <= 1.05)\n", eight.seconds / one.seconds);
+    std::printf("tool CPU for 8 units: %.3f s in %.2f s = %.2f %% of one core (goal < 5 %%)\n",
+                eight.cpuSeconds, eight.seconds, 100.0 * eight.cpuSeconds / eight.seconds);
+    std::printf("tool CPU for 1 unit: %.3f s = %.2f %% of one core\n", one.cpuSeconds,
+                100.0 * one.cpuSeconds / one.seconds);
+    return 0;
+}

@@ -1,0 +1,479 @@
+#include "CliOptions.h"
+
+#include "exchanges/MacCounter.h"
+#include "exchanges/MacNumber.h"
+
+#include <QDir>
+#include <functional>
+#include <optional>
+
+namespace {
+
+const QStringList kCommands = {"ports", "read", "write", "verify", "assign-mac", "download"};
+
+std::optional<StepKind> StepFromName(const QString &name)
+{
+    if (name == QLatin1String("read"))
+        return StepKind::Read;
+    if (name == QLatin1String("write"))
+        return StepKind::Write;
+    if (name == QLatin1String("verify"))
+        return StepKind::Verify;
+    if (name == QLatin1String("assign-mac"))
+        return StepKind::AssignMac;
+    if (name == QLatin1String("download"))
+        return StepKind::Download;
+    return std::nullopt;
+}
+
+bool IsHelp(const QString &arg)
+{
+    return arg == QLatin1String("-h") || arg == QLatin1String("--help");
+}
+
+// The options every step shares, wherever they stand on the line.
+bool TakeSharedOption(const QString &name, const std::function<bool(QString *)> &value,
+                      CliOptions *o, bool *known, QString *error)
+{
+    *known = true;
+    QString text;
+    if (name == QLatin1String("--port") || name == QLatin1String("-p")) {
+        if (!value(&text))
+            return false;
+        o->ports << text;
+    } else if (name == QLatin1String("--json")) {
+        o->json = true;
+    } else if (name == QLatin1String("--plain")) {
+        o->plain = true;
+    } else if (name == QLatin1String("--record")) {
+        if (!value(&o->recordPath))
+            return false;
+    } else if (name == QLatin1String("--counter")) {
+        if (!value(&o->counterPath))
+            return false;
+    } else if (name == QLatin1String("--station")) {
+        if (!value(&o->station))
+            return false;
+    } else if (name == QLatin1String("--rounds")) {
+        if (!value(&text))
+            return false;
+        bool ok = false;
+        o->rounds = text.toInt(&ok);
+        if (!ok || o->rounds < 1) {
+            *error =
+                QStringLiteral("--rounds needs a whole number of at least 1, not \"%1\"").arg(text);
+            return false;
+        }
+    } else if (name == QLatin1String("--loop")) {
+        o->loop = true;
+    } else {
+        *known = false;
+    }
+    return true;
+}
+
+bool TakeStepOption(const QString &name, const std::function<bool(QString *)> &value,
+                    StepOptions *step, QString *error)
+{
+    const QString command = StepName(step->kind);
+    auto wrongStep = [&](const char *owner) {
+        *error =
+            QStringLiteral("%1 belongs to %2, not to %3").arg(name, QLatin1String(owner), command);
+        return false;
+    };
+    QString text;
+    if (name == QLatin1String("-o") || name == QLatin1String("--output")) {
+        if (step->kind != StepKind::Read)
+            return wrongStep("read");
+        return value(&step->outputPath);
+    }
+    if (name == QLatin1String("--all-lines")) {
+        if (step->kind != StepKind::Write && step->kind != StepKind::Verify)
+            return wrongStep("write and verify");
+        step->allLines = true;
+        return true;
+    }
+    if (name == QLatin1String("--mac") || name == QLatin1String("--next")) {
+        if (step->kind != StepKind::AssignMac)
+            return wrongStep("assign-mac");
+        if (step->macSource != StepOptions::MacSource::None) {
+            *error = QStringLiteral("assign-mac takes one of --mac and --next, once");
+            return false;
+        }
+        if (name == QLatin1String("--next")) {
+            step->macSource = StepOptions::MacSource::Next;
+            return true;
+        }
+        if (!value(&text))
+            return false;
+        int number = -1;
+        // Four hexadecimal digits, read as the window reads its two boxes.
+        if (text.size() != 4 || !MacNumberFromBoxes(text.left(2), text.mid(2), &number)) {
+            *error = QStringLiteral("--mac needs four hexadecimal digits (for example 12AB), "
+                                    "not \"%1\"")
+                         .arg(text);
+            return false;
+        }
+        step->macSource = StepOptions::MacSource::Fixed;
+        step->macNumber = number;
+        return true;
+    }
+    if (name == QLatin1String("--list") || name == QLatin1String("--image")) {
+        if (step->kind != StepKind::Download)
+            return wrongStep("download");
+        return value(name == QLatin1String("--list") ? &step->listPath : &step->imagePath);
+    }
+    *error = QStringLiteral("unknown option %1").arg(name);
+    return false;
+}
+
+bool AddPositional(const QString &arg, StepOptions *step, QString *error)
+{
+    switch (step->kind) {
+    case StepKind::Write:
+    case StepKind::Verify:
+        if (!step->settingsPath.isEmpty()) {
+            *error = QStringLiteral("%1 takes one settings file; \"%2\" is one too many")
+                         .arg(StepName(step->kind), arg);
+            return false;
+        }
+        step->settingsPath = arg;
+        return true;
+    case StepKind::Download:
+        step->pages << arg;
+        return true;
+    case StepKind::Read:
+    case StepKind::AssignMac:
+        break;
+    }
+    *error =
+        QStringLiteral("%1 takes no file, but \"%2\" was given").arg(StepName(step->kind), arg);
+    return false;
+}
+
+bool CheckStep(const StepOptions &step, QString *error)
+{
+    switch (step.kind) {
+    case StepKind::Write:
+    case StepKind::Verify:
+        if (step.settingsPath.isEmpty()) {
+            *error = QStringLiteral("%1 needs a settings FILE").arg(StepName(step.kind));
+            return false;
+        }
+        break;
+    case StepKind::AssignMac:
+        if (step.macSource == StepOptions::MacSource::None) {
+            *error = QStringLiteral("assign-mac needs --mac HHHH or --next");
+            return false;
+        }
+        break;
+    case StepKind::Download: {
+        const int sources = int(!step.listPath.isEmpty()) + int(!step.imagePath.isEmpty()) +
+                            int(!step.pages.isEmpty());
+        if (sources != 1) {
+            *error = QStringLiteral("download takes exactly one of --list FILE, --image FILE "
+                                    "and PAGE...");
+            return false;
+        }
+        break;
+    }
+    case StepKind::Read:
+        break;
+    }
+    return true;
+}
+
+bool CheckWhole(CliOptions *o, QString *error)
+{
+    if (o->action == CliOptions::Action::Ports)
+        return true;
+    if (o->ports.isEmpty()) {
+        *error = QStringLiteral("no --port given");
+        return false;
+    }
+    if (o->loop && o->rounds != 1) {
+        *error = QStringLiteral("--loop and --rounds do not go together");
+        return false;
+    }
+    for (const StepOptions &step : o->steps) {
+        if (!CheckStep(step, error))
+            return false;
+        if (step.macSource == StepOptions::MacSource::Fixed &&
+            (o->ports.size() > 1 || o->rounds > 1 || o->loop)) {
+            *error = QStringLiteral("one fixed --mac number for more than one unit would give "
+                                    "them all the same MAC address; use --next");
+            return false;
+        }
+        if (step.kind == StepKind::Read && o->ports.size() > 1 && !o->json) {
+            if (step.outputPath.isEmpty()) {
+                *error = QStringLiteral("read on several ports needs -o FILE with {port} in "
+                                        "its name, or --json");
+                return false;
+            }
+        }
+        if (step.kind == StepKind::Read && o->ports.size() > 1 && !step.outputPath.isEmpty() &&
+            !step.outputPath.contains(QLatin1String("{port}"))) {
+            *error = QStringLiteral("read on several ports needs {port} in the -o file name, so "
+                                    "each unit gets its own file");
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+QString StepName(StepKind kind)
+{
+    switch (kind) {
+    case StepKind::Read:
+        return QStringLiteral("read");
+    case StepKind::Write:
+        return QStringLiteral("write");
+    case StepKind::Verify:
+        return QStringLiteral("verify");
+    case StepKind::AssignMac:
+        return QStringLiteral("assign-mac");
+    case StepKind::Download:
+        return QStringLiteral("download");
+    }
+    return QString();
+}
+
+bool ParseCliOptions(const QStringList &arguments, CliOptions *o, QString *error)
+{
+    *o = CliOptions();
+    // Help and version win over everything else on the line, mistakes included.
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &arg = arguments.at(i);
+        if (IsHelp(arg) || (i == 0 && arg == QLatin1String("help"))) {
+            o->action = CliOptions::Action::Help;
+            // The topic: the command of the part of the line the help stands in.
+            qsizetype start = i;
+            while (start > 0 && arguments.at(start - 1) != QLatin1String("+"))
+                --start;
+            for (qsizetype k = start; k < arguments.size() && arguments.at(k) != "+"; ++k) {
+                if (kCommands.contains(arguments.at(k))) {
+                    o->helpTopic = arguments.at(k);
+                    break;
+                }
+            }
+            return true;
+        }
+        if (arg == QLatin1String("--version")) {
+            o->action = CliOptions::Action::Version;
+            return true;
+        }
+    }
+
+    QList<QStringList> segments{QStringList()};
+    for (const QString &arg : arguments) {
+        if (arg == QLatin1String("+"))
+            segments.append(QStringList());
+        else
+            segments.last().append(arg);
+    }
+
+    for (qsizetype s = 0; s < segments.size(); ++s) {
+        const QStringList &segment = segments.at(s);
+        std::optional<StepOptions> step;
+        bool ports = false;
+        bool optionsEnded = false;
+        for (qsizetype i = 0; i < segment.size(); ++i) {
+            QString arg = segment.at(i);
+            if (!optionsEnded && arg == QLatin1String("--")) {
+                optionsEnded = true;
+                continue;
+            }
+            if (!optionsEnded && arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
+                QString name = arg;
+                std::optional<QString> inlineValue;
+                const qsizetype equals = arg.indexOf(QLatin1Char('='));
+                if (arg.startsWith(QLatin1String("--")) && equals > 0) {
+                    name = arg.left(equals);
+                    inlineValue = arg.mid(equals + 1);
+                }
+                auto value = [&](QString *out) {
+                    if (inlineValue) {
+                        *out = *inlineValue;
+                        return true;
+                    }
+                    if (i + 1 >= segment.size()) {
+                        *error = QStringLiteral("%1 needs a value").arg(name);
+                        return false;
+                    }
+                    *out = segment.at(++i);
+                    return true;
+                };
+                bool known = false;
+                if (!TakeSharedOption(name, value, o, &known, error))
+                    return false;
+                if (known)
+                    continue;
+                if (!step) {
+                    static const QStringList kStepOptions = {
+                        "-o", "--output", "--all-lines", "--mac", "--next", "--list", "--image"};
+                    *error = !ports && kStepOptions.contains(name)
+                                 ? QStringLiteral("%1 must come after its command").arg(name)
+                                 : QStringLiteral("unknown option %1").arg(name);
+                    return false;
+                }
+                if (!TakeStepOption(name, value, &*step, error))
+                    return false;
+                continue;
+            }
+            if (!step && !ports) {
+                if (arg == QLatin1String("ports")) {
+                    if (segments.size() > 1) {
+                        *error = QStringLiteral("ports cannot be joined with other steps");
+                        return false;
+                    }
+                    ports = true;
+                    o->action = CliOptions::Action::Ports;
+                    continue;
+                }
+                const std::optional<StepKind> kind = StepFromName(arg);
+                if (!kind) {
+                    *error = QStringLiteral("unknown command \"%1\"").arg(arg);
+                    return false;
+                }
+                step = StepOptions();
+                step->kind = *kind;
+                continue;
+            }
+            if (ports) {
+                *error = QStringLiteral("ports takes no arguments, but \"%1\" was given").arg(arg);
+                return false;
+            }
+            if (!AddPositional(arg, &*step, error))
+                return false;
+        }
+        if (step) {
+            o->steps.append(*step);
+        } else if (!ports) {
+            *error = segments.size() > 1 ? QStringLiteral("a \"+\" must stand between two steps")
+                                         : QStringLiteral("no command given");
+            return false;
+        }
+    }
+    return CheckWhole(o, error);
+}
+
+QString HelpText(const QString &topic)
+{
+    if (topic == QLatin1String("ports"))
+        return QStringLiteral(
+            "Usage: tolvex ports [--json]\n"
+            "\n"
+            "Lists the serial ports present, one a line: device, description, manufacturer,\n"
+            "serial number and USB vendor:product, separated by tabs (empty fields as \"-\").\n"
+            "Then the COM names that ComPorts.txt beside the program maps to devices.\n"
+            "With --json, one JSON object a line instead.\n");
+    if (topic == QLatin1String("read"))
+        return QStringLiteral(
+            "Usage: tolvex read --port PORT [-o FILE]\n"
+            "\n"
+            "Reads every setting from the unit. With -o the settings are saved to FILE in the\n"
+            "format \"Save File\" of the window writes; without it they are printed on standard\n"
+            "output (and the progress goes to standard error). With --json the step's end event\n"
+            "carries them as a JSON object. A query the unit refuses is left out of the file\n"
+            "and the step fails with status 6.\n"
+            "\n"
+            "  -o, --output FILE   where to save; {port} in the name stands for the port, and\n"
+            "                      must be there when several ports are read\n");
+    if (topic == QLatin1String("write"))
+        return QStringLiteral(
+            "Usage: tolvex write --port PORT [--all-lines] FILE\n"
+            "\n"
+            "Checks FILE's settings exactly as the window does before a write (same messages),\n"
+            "then writes them and compares every answer. A difference or a line the unit\n"
+            "refuses makes the step fail with status 6, and each such line is named.\n"
+            "Settings files hold the lines \"Save File\" writes; settings a file leaves out\n"
+            "keep the window's initial values.\n"
+            "\n"
+            "  --all-lines   send every settings line, as a MAC assignment workstation does;\n"
+            "                otherwise the address and timed-interval lines that the file's\n"
+            "                check boxes make meaningless are left out, as in the window\n");
+    if (topic == QLatin1String("verify"))
+        return QStringLiteral(
+            "Usage: tolvex verify --port PORT [--all-lines] FILE\n"
+            "\n"
+            "Reads the unit (only queries are sent) and compares it with FILE: every settings\n"
+            "line FILE holds that \"write FILE\" would send, naming each one that differs (the\n"
+            "line FILE makes and the line the unit's settings make). Any difference fails the\n"
+            "step with status 6.\n"
+            "\n"
+            "  --all-lines   compare every line FILE holds, as \"write --all-lines\" sends them\n");
+    if (topic == QLatin1String("assign-mac"))
+        return QStringLiteral(
+                   R"(Usage: tolvex assign-mac --port PORT (--mac HHHH | --next) [--counter FILE]
+
+Sends a MAC number (the last two bytes of the unit's MAC address) as "Send New MAC"
+does, then "zc"; the unit answers with its new address.
+
+  --mac HHHH      this number, four hexadecimal digits; for one port and one round only.
+                  A counter file holding this number or less is moved past it.
+  --next          the number the MAC counter file holds; the file moves on to the next
+                  number in the same locked step, so no two units, ports or processes get
+                  the same one. At FFFF nothing is sent. A number counts as given once its
+                  "ma" line was written; one taken but never sent goes back to the counter
+                  when no other was taken since.
+  --counter FILE  the counter file (default %1): two lines of two
+                  hexadecimal digits each, the window's two boxes
+)")
+            .arg(QDir::toNativeSeparators(DefaultMacCounterPath()));
+    if (topic == QLatin1String("download"))
+        return QStringLiteral(
+            "Usage: tolvex download --port PORT (--list FILE | --image FILE | PAGE...)\n"
+            "\n"
+            "Downloads the web page image. With --list or PAGE... the image is built once, by\n"
+            "MPFS.EXE beside the program, before any unit is spoken to; with --image a ready\n"
+            "image is sent. An image over 32700 bytes is refused before anything is sent.\n"
+            "\n"
+            "  --list FILE    a page list file as the window saves it\n"
+            "  --image FILE   a built image\n");
+    return QStringLiteral(
+               "Usage: tolvex [OPTIONS] COMMAND [ARGS] [+ COMMAND [ARGS]]...\n"
+               "\n"
+               "Configures TOLVEX units over serial ports, many at once, for production lines.\n"
+               "\n"
+               "Commands:\n"
+               "  ports                                 list the serial ports\n"
+               "  read                                  read the settings\n"
+               "  write FILE                            check, write and compare FILE's settings\n"
+               "  verify FILE                           compare the unit with FILE\n"
+               "  assign-mac (--mac HHHH | --next)      give the unit a MAC number\n"
+               "  download (--list FILE | --image FILE | PAGE...)   send the web page image\n"
+               "\n"
+               "Steps: join commands with a lone \"+\"; each unit runs them in order and skips\n"
+               "the rest once one fails. Every --port runs at the same time, in one process:\n"
+               "  tolvex --port COM3 --port COM4 --record line1.jsonl \\\n"
+               "         write cfg.txt + assign-mac --next + download --list pages.txt\n"
+               "\n"
+               "Options (anywhere on the line):\n"
+               "  -p, --port PORT    a COM name (COM3, mapped by ComPorts.txt beside the\n"
+               "                     program) or a device (/dev/ttyUSB0); repeat for more units\n"
+               "      --json         JSON Lines events on standard output, nothing else there\n"
+               "      --plain        plain log lines even on a terminal\n"
+               "      --record FILE  append one JSON line per unit and step to FILE\n"
+               "      --counter FILE the MAC counter file (default %1)\n"
+               "      --station NAME the workstation's name in the record (default: host name)\n"
+               "      --rounds N     run the steps N times on every port, back to back\n"
+               "      --loop         after each round, wait for a line on standard input (the\n"
+               "                     operator changes the units and presses Enter); end of\n"
+               "                     input ends the run\n"
+               "  -h, --help         this help; tolvex COMMAND --help for a command's\n"
+               "      --version      the version\n"
+               "\n"
+               "Exit status:\n"
+               "  0    every unit did every step\n"
+               "  2    a unit was not found or runs an unsupported version (errors 1, 2, 4)\n"
+               "  3    a file could not be read or used: settings file, page list, image,\n"
+               "       image builder, MAC counter, record, read's output file\n"
+               "  6    a write or verify found a difference, or a unit refused a line\n"
+               "  7    no communication: silence, a port that does not open, a lost device\n"
+               "  64   usage error: bad arguments, an unknown port, one --mac for several units\n"
+               "  130  cancelled by Ctrl-C or SIGTERM (every exchange is ended cleanly)\n"
+               "With several units the status is that of the first failing one in --port order.\n")
+        .arg(QDir::toNativeSeparators(DefaultMacCounterPath()));
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "JobPlan.h"
+#include "webpages/ImageBuild.h"
+
+#include <QObject>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <memory>
+#include <vector>
+
+class EventSink;
+class ProductionRecord;
+class StdinLines;
+class UnitJob;
+
+// The whole run: the image builds first, then every port's unit job at once, round after
+// round. One timer ticks every engine; everything else is driven by the ports' own events, so
+// a slow or failing unit never holds up another.
+class Gang : public QObject
+{
+    Q_OBJECT
+public:
+    Gang(JobPlan &plan, EventSink &events, ProductionRecord *record, QObject *parent = nullptr);
+    ~Gang() override;
+
+    void Start();
+    // Ctrl-C or SIGTERM: a running build is stopped, every running exchange ends cleanly and
+    // the run ends as cancelled.
+    void Cancel(const QString &signalName);
+    int ExitStatus() const { return m_exitStatus; }
+
+signals:
+    void Done();
+
+private:
+    void BuildNextImage();
+    void OnImageBuilt(const ImageBuildResult &result);
+    void StartRound();
+    void OnUnitFinished();
+    void EndRound();
+    void FinishRun();
+    void Fail(int status, const QString &message);
+
+    JobPlan &m_plan;
+    EventSink &m_events;
+    ProductionRecord *m_record;
+    std::vector<std::unique_ptr<UnitJob>> m_units;
+    QTimer m_tick;
+    ImageBuilder m_builder;
+    std::unique_ptr<QTemporaryDir> m_workFolder;
+    int m_buildStep = -1;
+    StdinLines *m_stdin = nullptr;
+    int m_round = 0;
+    int m_exitStatus = 0;
+    bool m_cancelled = false;
+    bool m_finished = false;
+    bool m_waiting = false;    // --loop: a round ended, the next waits for a line
+    bool m_inputEnded = false; // --loop: standard input has ended
+    QString m_cancelledBy;
+};

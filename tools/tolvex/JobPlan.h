@@ -1,0 +1,55 @@
+#pragma once
+
+#include "CliOptions.h"
+#include "UnitPorts.h"
+#include "settings/SettingsTypes.h"
+#include "webpages/PageFileList.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// The web page image a download step sends: ready, or built once before the units start.
+struct ImageInput
+{
+    QString source;     // the --image or --list file; empty for pages given on the line
+    PageFileList pages; // what the build packs; empty for a ready image
+    QByteArray bytes;   // the image, once ready
+    QString sha256;     // of `bytes`, lower-case hex
+    bool NeedsBuild() const { return bytes.isEmpty(); }
+};
+
+// One step with everything it needs read and checked in advance.
+struct StepPlan
+{
+    StepOptions options;
+    SettingsSnapshot settings; // write, verify: the file's settings over the initial ones
+    QStringList codes;         // verify: the codes of the lines the file holds and a write sends
+    ImageInput image;          // download
+};
+
+// The whole run, checked before anything is sent to any unit.
+struct JobPlan
+{
+    QList<StepPlan> steps;
+    QList<UnitPort> ports;
+    QString programFolder;
+    QString counterPath;
+    QString station;
+    int rounds = 1;
+    bool loop = false;
+    bool json = false;
+    // A read prints the settings on standard output, so everything else goes to standard error.
+    bool readToStdout = false;
+};
+
+// Resolves the ports and reads and checks every file the steps need: the settings files
+// (validated exactly as the window does before a write), the MAC counter, the image or the
+// page list and the image builder. False, with a message naming the file or port and the exit
+// status to use, at the first problem; nothing has been sent then.
+bool PrepareJob(const CliOptions &options, const QString &programFolder, JobPlan *plan,
+                int *exitStatus, QString *error);
+
+// Hex SHA-256 of the bytes.
+QString Sha256Hex(const QByteArray &bytes);

@@ -1,0 +1,123 @@
+#pragma once
+
+#include "JobPlan.h"
+#include "exchanges/SettingsStore.h"
+#include "link/ExchangeEngine.h"
+#include "link/QtSerialPortIo.h"
+#include "webpages/ImageDownload.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QObject>
+#include <memory>
+
+class EventSink;
+class ProductionRecord;
+
+// How one unit's round ended: the first step that did not succeed, or success.
+struct UnitOutcome
+{
+    QString result = QStringLiteral("ok"); // "ok", "failed", "incomplete", "cancelled"
+    int exitStatus = 0;
+    int error = 0; // the unit's error number, 0 for none
+};
+
+// One port and the unit on it: its own port, engine and exchanges, running the plan's steps
+// one after another, all on the event loop. It reports events and record lines and never
+// waits for anything, so one unit never holds up another.
+class UnitJob : public QObject, private ExchangeLog, private PortChoice, private DownloadView
+{
+    Q_OBJECT
+public:
+    UnitJob(const JobPlan &plan, const UnitPort &port, EventSink &events, ProductionRecord *record,
+            QObject *parent = nullptr);
+    ~UnitJob() override;
+
+    // Runs every step on the unit now on the port; `round` counts from 1.
+    void StartRound(int round);
+    // A round that is cancelled before it could start (during the image build): it ends at
+    // once, with its "cancelled" step in the events and the record.
+    void CancelBeforeStart(int round, const QString &byWhom);
+    // Ends the running exchange cleanly (a download tells the unit its transfer is over), so
+    // the round ends as cancelled. Nothing happens when the round is over.
+    void Cancel(const QString &byWhom);
+    // The 100 ms tick: time-outs and retries.
+    void Tick() { m_engine.Tick(); }
+
+    bool Running() const { return m_running; }
+    const UnitOutcome &Outcome() const { return m_outcome; }
+    const UnitPort &Port() const { return m_unitPort; }
+
+signals:
+    void RoundFinished(UnitJob *job);
+
+private:
+    struct StepOutcome
+    {
+        QString result; // as UnitOutcome
+        int error = 0;
+        int exitStatus = 0;
+        QString message;
+        QJsonObject details; // step-specific fields for the event and the record
+    };
+
+    void BeginRound(int round);
+    void StartStep();
+    void OnFinished(const ExchangeResult &result);
+    void EndStep(const StepOutcome &outcome);
+    void EndRound();
+    StepOutcome FromResult(const ExchangeResult &result) const;
+    void ConcludeRead(const ExchangeResult &result, StepOutcome *outcome);
+    void ConcludeWrite(StepOutcome *outcome);
+    void ConcludeVerify(const ExchangeResult &result, StepOutcome *outcome);
+    void ConcludeMac(StepOutcome *outcome);
+    QJsonObject Event(const char *type) const;
+    void Emit(const QJsonObject &event);
+    void Record(const QJsonObject &line);
+    const StepPlan &CurrentStep() const { return m_plan.steps.at(m_stepIndex); }
+
+    // ExchangeLog: log lines become events; boxes are carried by the result instead.
+    void AppendLog(const QString &line) override;
+    void ShowMessage(MessageKind kind, const QString &text) override;
+    void ShowPortError(const QString &text) override;
+    QString DateTimeText() override;
+    // PortChoice
+    int PortNumber() override { return m_unitPort.number; }
+    QString PortDevice(int) override { return m_unitPort.device; }
+    // DownloadView
+    void SetProgressVisible(bool visible) override;
+    void SetProgress(int percent, qint64 bytesSent, qint64 total) override;
+    void DownloadEnded() override {}
+
+    const JobPlan &m_plan;
+    UnitPort m_unitPort;
+    EventSink &m_events;
+    ProductionRecord *m_record;
+
+    QtSerialPortIo m_port;
+    ExchangeEngine m_engine;
+    std::unique_ptr<SnapshotSettingsStore> m_store;
+    std::unique_ptr<Exchange> m_exchange;
+
+    int m_round = 0;
+    int m_stepIndex = 0;
+    bool m_running = false;
+    bool m_cancelRequested = false;
+    QString m_cancelledBy;
+    QElapsedTimer m_roundClock;
+    QElapsedTimer m_stepClock;
+    QJsonArray m_stepsDone;
+    QString m_unitVersion;
+    UnitOutcome m_outcome;
+    QString m_outcomeMessage;
+    QString m_failedStep;
+    // The MAC step: the number and whether it came from the counter.
+    int m_macNumber = -1;
+    bool m_macFromCounter = false;
+    QString m_macAddress;
+    // The download's progress: the percentage last reported and the first block's moment.
+    int m_lastPercent = -1;
+    QElapsedTimer m_progressClock;
+    qint64 m_firstBytes = -1;
+};

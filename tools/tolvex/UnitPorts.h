@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// A port a unit is on, as the operator named it and as it is opened.
+struct UnitPort
+{
+    QString name;   // as given: "COM3", "/dev/ttyUSB0"
+    QString device; // what is opened
+    int number = 0; // n of a COM name, for the engine's messages; 0 for a device path
+};
+
+// Resolves every --port: a COM name through ComPorts.txt in `programFolder` (as the window
+// does), a device path as it stands, a bare device name under /dev. False, with a message that
+// names the port, for one that does not exist or is given twice.
+bool ResolveUnitPorts(const QStringList &given, const QString &programFolder,
+                      QList<UnitPort> *ports, QString *error);
+
+// Prints the "ports" command's listing on standard output; returns the exit status.
+int RunPortsCommand(bool json, const QString &programFolder);

@@ -5,6 +5,7 @@
 
 #include "TolvexVersion.h"
 
+#include "exchanges/MacCounter.h"
 #include "exchanges/MacNumber.h"
 #include "link/PortNames.h"
 #include "link/QtSerialPortIo.h"
@@ -67,11 +68,7 @@ QString GroupedNumber(qint64 value)
 
 QString StartOptions::DefaultMacCounterPath()
 {
-#ifdef Q_OS_WIN
-    return QStringLiteral("C:\\TolvexSetMACAddress\\SetMACAddress.txt");
-#else
-    return QStringLiteral("/var/lib/TolvexSetMACAddress/SetMACAddress.txt");
-#endif
+    return ::DefaultMacCounterPath();
 }
 
 TMainForm::TMainForm(const StartOptions &options, Dialogs &dialogs, std::unique_ptr<PortIo> port,
@@ -308,6 +305,14 @@ void TMainForm::OnExchangeFinished(const ExchangeResult &result)
     // mismatches, which are marked red.
     const bool written = finished == &m_write &&
                          (result.Succeeded() || result.error == ExchangeError::WriteMismatch);
+    // A number the operator typed and sent counts as given: the shared counter moves past it,
+    // so the production tool never gives it again.
+    if (finished == &m_macAssignment && m_macAssignment.NumberSent() &&
+        QFileInfo::exists(m_macCounterPath)) {
+        QString error;
+        if (!NoteMacNumberGiven(m_macCounterPath, m_macAssignment.Number(), &error))
+            AppendLog(error);
+    }
     if (read || written) {
         m_reference = ReadSettings();
         m_mismatchText.clear();
@@ -741,14 +746,13 @@ bool TMainForm::FormCloseQuery()
 {
     if (!AskToSavePageList())
         return false;
-    if (QFileInfo::exists(m_macCounterPath)) {
-        QString error;
-        // A counter that cannot be written is reported; the window still closes, so an
-        // operator is never kept from leaving by a read-only file.
-        if (!WriteMacCounterFile(m_macCounterPath, m_ui.NewMAC1Edit->text(),
-                                 m_ui.NewMAC2Edit->text(), &error))
-            m_dialogs.Message(MessageKind::Error, error);
-    }
+    // Through the counter's lock, and never below a number the production tool gave out while
+    // this window was open. A counter that cannot be written is reported; the window still
+    // closes, so an operator is never kept from leaving by a read-only file.
+    QString error;
+    if (StoreMacCounterBoxes(m_macCounterPath, m_ui.NewMAC1Edit->text(), m_ui.NewMAC2Edit->text(),
+                             &error) == MacCounterStore::Failed)
+        m_dialogs.Message(MessageKind::Error, error);
     return true;
 }
 

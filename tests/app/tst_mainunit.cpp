@@ -304,7 +304,7 @@ private slots:
         QVERIFY(form->PageListChanged());
     }
 
-    void closeWithUnwritableCounterFile_reportsAndCloses()
+    void closeWithUnusableCounterFile_reportsAndCloses()
     {
         QVERIFY(QDir(dir->path()).mkdir("mac"));
         QVERIFY(WriteTestFile(path("mac/SetMACAddress.txt"), "12\r\nAB\r\n"));
@@ -315,7 +315,7 @@ private slots:
         form->Ui().NewMAC2Edit->setText("AC");
         QVERIFY(form->FormCloseQuery());
         QCOMPARE(dialogs->boxTexts(),
-                 QStringList{"Cannot create file " + path("mac/SetMACAddress.txt")});
+                 QStringList{"Cannot open file " + path("mac/SetMACAddress.txt")});
     }
 
     void unreadableDefaultFiles_reportedAndStartUpCarriesOn_data()

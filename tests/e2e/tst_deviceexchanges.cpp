@@ -286,8 +286,12 @@ private slots:
         QCOMPARE(dialogs->boxTexts(), QStringList{"Data read OK"});
         QCOMPARE(sim->receivedLines(), (QList<QByteArray>{"ma4780\r\n", "zc\r\n"}));
         QVERIFY(form->Ui().MACAddressEdit->text().endsWith(":12:AC"));
+        // The number sent counts as given: the shared counter moved past it, and the boxes
+        // (still 12 AC) do not move it back at close.
+        QCOMPARE(ReadTestFile(dir->filePath("mac/SetMACAddress.txt")), QByteArray("12\r\nAD\r\n"));
+        QCOMPARE(form->Ui().NewMAC2Edit->text(), QString("AC"));
         QVERIFY(form->FormCloseQuery());
-        QCOMPARE(ReadTestFile(dir->filePath("mac/SetMACAddress.txt")), QByteArray("12\r\nAC\r\n"));
+        QCOMPARE(ReadTestFile(dir->filePath("mac/SetMACAddress.txt")), QByteArray("12\r\nAD\r\n"));
     }
 
     void whatChanged_editsMarked_writeListsThem_mismatchesRedUntilEdited()

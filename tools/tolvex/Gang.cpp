@@ -1,4 +1,5 @@
 #include "Gang.h"
+#include "settings/FileLocations.h"
 
 #include "EventOutput.h"
 #include "Interrupts.h"
@@ -98,7 +99,8 @@ void Gang::BuildNextImage()
              QStringLiteral("Error Copying Files\n") + logLines.join(QLatin1Char('\n')));
         return;
     }
-    m_builder.Start(BuilderProgramPath(m_plan.programFolder), m_workFolder->path(), image.pages);
+    m_builder.Start(FindBuilder(SystemFileFolders(m_plan.programFolder)), m_workFolder->path(),
+                    image.pages);
 }
 
 void Gang::OnImageBuilt(const ImageBuildResult &result)

@@ -1,10 +1,11 @@
 #include "JobPlan.h"
+#include "settings/FileLocations.h"
 
 #include "exchanges/MacCounter.h"
 #include "exchanges/SettingsStore.h"
 #include "exchanges/WriteExchange.h"
-#include "settings/SettingsLineCompare.h"
 #include "settings/SettingsFile.h"
+#include "settings/SettingsLineCompare.h"
 #include "settings/SettingsLines.h"
 #include "webpages/ImageBuild.h"
 #include "webpages/ImageDownload.h"
@@ -82,7 +83,7 @@ bool PrepareImage(const StepOptions &options, const QString &programFolder, Imag
             absolute << QFileInfo(page).absoluteFilePath();
         ReplacePageList(&image->pages, absolute);
     }
-    const QString builder = BuilderProgramPath(programFolder);
+    const QString builder = FindBuilder(SystemFileFolders(programFolder));
     const QFileInfo builderInfo(builder);
     if (!builderInfo.isFile() || !builderInfo.isExecutable())
         return Fail(ExitStatus::kFileUnusable,

@@ -8,8 +8,8 @@
 #include "exchanges/ReadExchange.h"
 #include "exchanges/WriteExchange.h"
 #include "settings/DateTimeText.h"
-#include "settings/SettingsLineCompare.h"
 #include "settings/SettingsFile.h"
+#include "settings/SettingsLineCompare.h"
 #include "settings/SettingsLines.h"
 
 #include <QDateTime>

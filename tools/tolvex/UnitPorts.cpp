@@ -1,7 +1,8 @@
 #include "UnitPorts.h"
 
-#include "SerialPortList.h"
+#include "link/PortDiscovery.h"
 #include "link/PortNames.h"
+#include "settings/FileLocations.h"
 #include "settings/TextFile.h"
 
 #include <QFileInfo>
@@ -53,7 +54,9 @@ bool ResolveUnitPorts(const QStringList &given, const QString &programFolder,
                     QStringLiteral("unknown port %1: COM names run from COM1 to COM254").arg(name);
                 return false;
             }
-            port.device = ResolvePortDevice(ComPortName(port.number), programFolder);
+            port.device = ResolvePortDeviceWithMap(
+                ComPortName(port.number),
+                FindDefaultFile(SystemFileFolders(programFolder), kPortMapFileName));
         } else {
 #ifdef Q_OS_WIN
             port.device = name;
@@ -90,15 +93,22 @@ int RunPortsCommand(bool json, const QString &programFolder)
     for (const SerialPortEntry &entry : ListSerialPorts()) {
         if (json) {
             QJsonObject object{{"device", entry.device},
+                               {"stablePath", entry.stablePath},
                                {"description", entry.description},
                                {"manufacturer", entry.manufacturer},
                                {"serialNumber", entry.serialNumber},
-                               {"usbId", entry.usbId}};
+                               {"usbId", entry.UsbIdText()},
+                               {"inUse", entry.holder == PortHolder::OtherProgram}};
             PrintLine(QJsonDocument(object).toJson(QJsonDocument::Compact));
         } else {
-            PrintLine(QStringList{entry.device, OrDash(entry.description),
-                                  OrDash(entry.manufacturer), OrDash(entry.serialNumber),
-                                  OrDash(entry.usbId)}
+            PrintLine(QStringList{
+                entry.device, OrDash(entry.description), OrDash(entry.manufacturer),
+                OrDash(entry.serialNumber), OrDash(entry.UsbIdText()),
+                entry.holder == PortHolder::OtherProgram
+                    ? QStringLiteral("in use") + (entry.holderName.isEmpty()
+                                                      ? QString()
+                                                      : QStringLiteral(" by ") + entry.holderName)
+                    : QStringLiteral("-")}
                           .join(QLatin1Char('\t'))
                           .toLocal8Bit());
         }
@@ -106,7 +116,9 @@ int RunPortsCommand(bool json, const QString &programFolder)
 #ifndef Q_OS_WIN
     QStringList lines;
     QString error;
-    ReadTextFileLines(ComPortsFilePath(programFolder), &lines, &error);
+    const QString map = FindDefaultFile(SystemFileFolders(programFolder), kPortMapFileName);
+    if (!map.isEmpty())
+        ReadTextFileLines(map, &lines, &error, TextEncoding::System);
     for (const auto &[name, device] : MappedComPorts(lines)) {
         const bool present = QFileInfo::exists(device);
         if (json) {

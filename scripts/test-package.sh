@@ -77,8 +77,9 @@ for page in index.htm inputs.cgi; do
     grep -q "$page" <<<"$listing" || fail "$page is not in the image"
 done
 
-if command -v tolvex >/dev/null; then
-    echo "-- the command-line tool"
+[ "$(command -v tolvex)" = /usr/bin/tolvex ] || fail "tolvex is not on PATH"
+echo "-- the command-line tool"
+{
     tolvex --version
     tolvex ports
     tolvex read --port "$work/unit" >"$work/read.txt"
@@ -93,9 +94,7 @@ if command -v tolvex >/dev/null; then
     [ ! -e /usr/bin/TempWebPges ] && [ ! -e /usr/bin/WebPages.bin ] ||
         fail "work files were left in /usr/bin"
     echo "download: both pages arrived"
-else
-    echo "tolvex not installed yet, CLI checks skipped"
-fi
+}
 
 echo "-- removing the package"
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get remove -y -qq tolvex >/dev/null

@@ -152,36 +152,28 @@ void ExchangeEngine::Write(const QByteArray &bytes, int replyTicks)
         return;
     // The exchange goes on with the code that sent; it is ended once, from the event loop,
     // unless something else ended it first.
-    const quint64 run = m_run;
-    QMetaObject::invokeMethod(
-        this,
-        [this, run] {
-            if (!m_current || run != m_run)
-                return;
-            ExchangeResult result = FailureResult(
-                ExchangeError::NoCommunication, QStringLiteral("Serial port write error"),
-                QStringLiteral("Serial port write error on %1").arg(m_device));
-            result.portBox = true;
-            EndFromOutside(Exchange::EndCause::PortLost, result);
-        },
-        Qt::QueuedConnection);
+    EndLater(QStringLiteral("Serial port write error"),
+             QStringLiteral("Serial port write error on %1").arg(m_device));
 }
 
 void ExchangeEngine::OnPortLost()
 {
+    EndLater(QStringLiteral("Serial port device lost: %1\n"
+                            "Check the cable or adapter, then try again")
+                 .arg(m_device),
+             QStringLiteral("Serial port device lost: %1").arg(m_device));
+}
+
+void ExchangeEngine::EndLater(const QString &boxText, const QString &logLine)
+{
     const quint64 run = m_run;
     QMetaObject::invokeMethod(
         this,
-        [this, run] {
+        [this, run, boxText, logLine] {
             if (!m_current || run != m_run)
                 return;
             ClosePort();
-            ExchangeResult result =
-                FailureResult(ExchangeError::NoCommunication,
-                              QStringLiteral("Serial port device lost: %1\n"
-                                             "Check the cable or adapter, then try again")
-                                  .arg(m_device),
-                              QStringLiteral("Serial port device lost: %1").arg(m_device));
+            ExchangeResult result = FailureResult(ExchangeError::NoCommunication, boxText, logLine);
             result.portBox = true;
             EndFromOutside(Exchange::EndCause::PortLost, result);
         },

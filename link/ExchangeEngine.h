@@ -82,6 +82,9 @@ private:
     void Write(const QByteArray &bytes, int replyTicks);
     void DispatchReply(const QByteArray &reply);
     void OnPortLost();
+    // Ends the running exchange as lost from the event loop (so the code that noticed finishes
+    // first), with one port box; nothing happens when that run has ended meanwhile.
+    void EndLater(const QString &boxText, const QString &logLine);
     // Ends the running exchange from outside with `cause`.
     void EndFromOutside(Exchange::EndCause cause, ExchangeResult result);
     ExchangeResult FailureResult(ExchangeError error, const QString &boxText,

@@ -427,9 +427,9 @@ does, then "zc"; the unit answers with its new address.
             "Usage: tolvex download --port PORT (--list FILE | --image FILE | PAGE...)\n"
             "\n"
             "Downloads the web page image. With --list or PAGE... the image is built once, by\n"
-            "MPFS.EXE (beside the program, else in the package's private folder), before any
-unit is spoken to; with --image a ready\n"
-            "image is sent. An image over 32700 bytes is refused before anything is sent.\n"
+            "MPFS.EXE (beside the program, else in the package's private folder), before\n"
+            "any unit is spoken to; with --image a ready image is sent. An image over 32700\n"
+            "bytes is refused before anything is sent.\n"
             "\n"
             "  --list FILE    a page list file as the window saves it\n"
             "  --image FILE   a built image\n");

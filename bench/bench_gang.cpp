@@ -4,6 +4,7 @@
 // core for all eight.
 
 #include "support/EventWait.h"
+#include "support/PtyTools.h"
 #include "support/SimUnit.h"
 #include "support/TestFiles.h"
 #include "support/TolvexRun.h"
@@ -65,13 +66,7 @@ GangFigures RunGang(int units)
               << "download"
               << "--image" << dir.filePath("image.bin");
 
-    std::vector<QByteArray> storage;
-    std::vector<char *> argv;
-    for (const QString &argument : arguments)
-        storage.push_back(argument.toLocal8Bit());
-    for (QByteArray &argument : storage)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
+    ArgVector argv(arguments);
     const QByteArray output = dir.filePath("events.jsonl").toLocal8Bit();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -79,7 +74,7 @@ GangFigures RunGang(int units)
     QElapsedTimer clock;
     clock.start();
     pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    const int spawned = posix_spawn(&pid, argv.program(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0)
         return figures;

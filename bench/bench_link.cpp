@@ -3,6 +3,7 @@
 
 #include "app/MainUnit.h"
 #include "link/QtSerialPortIo.h"
+#include "support/CpuTime.h"
 #include "support/EventWait.h"
 #include "support/ScriptedDialogs.h"
 #include "support/SimUnit.h"
@@ -23,14 +24,6 @@
 #include <unistd.h>
 
 namespace {
-
-double CpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 void WriteMap(const QTemporaryDir &dir, const QString &device)
 {

@@ -2,6 +2,7 @@
 // check, and the idle CPU of a running watcher against an idle event loop.
 
 #include "link/PortDiscovery.h"
+#include "support/CpuTime.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -12,14 +13,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-double CpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 // CPU milliseconds per call of `work`, over `count` calls.
 template <typename Work> double CpuMsPerCall(int count, Work work)

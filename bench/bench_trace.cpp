@@ -4,6 +4,7 @@
 
 #include "app/TrafficView.h"
 #include "link/TrafficTrace.h"
+#include "support/CpuTime.h"
 #include "support/ScriptedDialogs.h"
 
 #include <QApplication>
@@ -15,14 +16,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-double CpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 // A device that takes everything and whose received bytes the bench hands in.
 class NullPort : public PortIo

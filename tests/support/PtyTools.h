@@ -117,6 +117,24 @@ private:
     qint64 m_lastNs = -1;
 };
 
+// An argument list as exec wants it: the texts in the local encoding, then a null pointer.
+struct ArgVector
+{
+    explicit ArgVector(const QStringList &arguments)
+    {
+        for (const QString &argument : arguments)
+            storage.push_back(argument.toLocal8Bit());
+        for (QByteArray &argument : storage)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+    }
+    char **data() { return argv.data(); }
+    const char *program() const { return storage.empty() ? "" : storage.front().constData(); }
+
+    std::vector<QByteArray> storage;
+    std::vector<char *> argv;
+};
+
 // Starts `arguments` in `folder` reading `inputFd` and writing `outputFd`; -1 on failure.
 inline pid_t SpawnWithIo(const QStringList &arguments, int inputFd, int outputFd,
                          const QString &folder)
@@ -129,15 +147,9 @@ inline pid_t SpawnWithIo(const QStringList &arguments, int inputFd, int outputFd
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     const QByteArray where = folder.toLocal8Bit();
     posix_spawn_file_actions_addchdir_np(&actions, where.constData());
-    std::vector<QByteArray> storage;
-    std::vector<char *> argv;
-    for (const QString &argument : arguments)
-        storage.push_back(argument.toLocal8Bit());
-    for (QByteArray &argument : storage)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
+    ArgVector argv(arguments);
     pid_t pid = -1;
-    if (::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+    if (::posix_spawnp(&pid, argv.program(), &actions, nullptr, argv.data(), environ) != 0)
         pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     return pid;

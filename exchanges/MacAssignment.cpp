@@ -10,17 +10,26 @@ void MacAssignment::FillQueue(CommandQueue &queue)
     queue.Add(QStringLiteral("zc\r\n"));
 }
 
+bool MacAssignment::NumberTaken() const
+{
+    return MacNumberOfAddress(m_answeredAddress) == m_number;
+}
+
 void MacAssignment::Begin(ExchangeLink &link)
 {
     m_numberSent = false;
+    m_answeredAddress.clear();
     CommandExchange::Begin(link);
     // The first line out is the "ma" line (the sorted queue puts it before "zc").
     m_numberSent = true;
 }
 
-void MacAssignment::HandleAnswer(ExchangeLink &, const QByteArray &, const QByteArray &answer)
+void MacAssignment::HandleAnswer(ExchangeLink &, const QByteArray &sent, const QByteArray &answer)
 {
-    m_settings.ApplySettingsUpdate(ParseSettingsLine(answer));
+    const SettingsUpdate update = ParseSettingsLine(answer);
+    if (sent.startsWith("ma") && update.kind == SettingsUpdate::Kind::Mac)
+        m_answeredAddress = update.macText;
+    m_settings.ApplySettingsUpdate(update);
 }
 
 ExchangeResult MacAssignment::Conclude(ExchangeLink &link)
@@ -33,6 +42,15 @@ ExchangeResult MacAssignment::Conclude(ExchangeLink &link)
         result.boxKind = MessageKind::Error;
         result.boxText = QStringLiteral("TOLVEX refused the MAC address\rError 6");
         result.logLine = QStringLiteral("MAC Address Refused - Fail ") + link.DateTimeText();
+        return result;
+    }
+    if (!NumberTaken()) {
+        // An "OK" or another address is no proof the unit took the number.
+        result.outcome = ExchangeResult::Outcome::Failed;
+        result.error = ExchangeError::WriteMismatch;
+        result.boxKind = MessageKind::Error;
+        result.boxText = QStringLiteral("TOLVEX did not take the MAC address\rError 6");
+        result.logLine = QStringLiteral("MAC Address Not Taken - Fail ") + link.DateTimeText();
         return result;
     }
     result.logBeforeBox = true;

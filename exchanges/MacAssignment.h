@@ -4,8 +4,8 @@
 #include "SettingsStore.h"
 
 // "Send New MAC": one "ma" line with the number, then "zc"; the unit's "MA" answer shows its
-// new address. No version query. A retry after a time-out sends the "ma" line again; a refused
-// line makes the assignment fail.
+// new address. No version query. A retry after a time-out sends the "ma" line again. A refused
+// line, or an answer whose address does not end in the number sent, makes the assignment fail.
 class MacAssignment : public CommandExchange
 {
 public:
@@ -23,6 +23,10 @@ public:
     int Number() const { return m_number; }
     // Whether this run's "ma" line went to the port at least once: the number counts as given.
     bool NumberSent() const { return m_numberSent; }
+    // The unit answered the "ma" line with an address ending in the number sent.
+    bool NumberTaken() const;
+    // The address the unit answered the "ma" line with ("" when none).
+    const QString &AnsweredAddress() const { return m_answeredAddress; }
 
 protected:
     void FillQueue(CommandQueue &queue) override;
@@ -38,4 +42,5 @@ private:
     SettingsStore &m_settings;
     int m_number = 0;
     bool m_numberSent = false;
+    QString m_answeredAddress;
 };

@@ -254,8 +254,35 @@ private slots:
         QVERIFY(mac->NumberSent());
     }
 
+    void mac_answerMustEndInTheNumberSent_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("taken") << QByteArray("MA0,4,163,1,18,171,\r\n") << "Data read OK";
+        QTest::newRow("another address") << QByteArray("MA0,4,163,1,18,170,\r\n")
+                                         << "TOLVEX did not take the MAC address\rError 6";
+        QTest::newRow("no address")
+            << QByteArray("OK\r\n") << "TOLVEX did not take the MAC address\rError 6";
+    }
+
+    void mac_answerMustEndInTheNumberSent()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, box);
+        unit = [answer](const QByteArray &line) {
+            return line.startsWith("ma") ? answer : unitAnswer(line);
+        };
+        run(*mac);
+        QCOMPARE(host->boxes.value(0).text, box);
+        QCOMPARE(results.value(0).Succeeded(), box == "Data read OK");
+        QVERIFY(mac->NumberSent());
+    }
+
     void mac_retry_resendsItsLine_neverARead()
     {
+        unit = [](const QByteArray &line) {
+            return line.startsWith("ma") ? QByteArray("MA0,4,163,1,18,171,\r\n") : unitAnswer(line);
+        };
         silentOnce = kMacLine;
         run(*mac);
         timeOut();
@@ -291,7 +318,10 @@ private slots:
             engine->Tick();
         QCOMPARE(results.size(), 1);
 
-        unit = unitAnswer;
+        pending.clear(); // what the unit said to the dead download went to a closed port
+        unit = [](const QByteArray &line) {
+            return line.startsWith("ma") ? QByteArray("MA0,4,163,1,18,171,\r\n") : unitAnswer(line);
+        };
         run(*mac);
         QCOMPARE(host->events.last(), QString("box:Data read OK"));
     }

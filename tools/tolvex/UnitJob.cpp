@@ -488,7 +488,8 @@ void UnitJob::ConcludeMac(StepOutcome *outcome)
             Emit(event);
         }
     }
-    if (outcome->result != kOk)
+    // The exchange fails a number the unit did not take; here that failure is named.
+    if (outcome->result != kOk && (mac->NumberTaken() || !sent || !mac->RefusedLines().isEmpty()))
         return;
     // The unit answers with the address it now holds; one that does not end in the number
     // sent did not take it.

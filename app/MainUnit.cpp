@@ -372,26 +372,43 @@ void TMainForm::ConnectChangeMarks()
     for (SettingsField field : AllSettingsFields()) {
         for (QWidget *widget : FieldWidgets(field)) {
             if (auto *edit = qobject_cast<QLineEdit *>(widget))
-                connect(edit, &QLineEdit::textChanged, this, &TMainForm::RefreshChangeMarks);
+                connect(edit, &QLineEdit::textChanged, this, &TMainForm::ScheduleChangeMarks);
             else if (auto *box = qobject_cast<QAbstractButton *>(widget))
-                connect(box, &QAbstractButton::toggled, this, &TMainForm::RefreshChangeMarks);
+                connect(box, &QAbstractButton::toggled, this, &TMainForm::ScheduleChangeMarks);
             else if (auto *combo = qobject_cast<QComboBox *>(widget))
                 connect(combo, &QComboBox::currentIndexChanged, this,
-                        &TMainForm::RefreshChangeMarks);
+                        &TMainForm::ScheduleChangeMarks);
             else if (auto *inner = widget->findChild<QLineEdit *>()) // a spin edit's text
-                connect(inner, &QLineEdit::textChanged, this, &TMainForm::RefreshChangeMarks);
+                connect(inner, &QLineEdit::textChanged, this, &TMainForm::ScheduleChangeMarks);
         }
     }
 }
 
-TMainForm::FieldMark TMainForm::MarkOf(SettingsField field) const
+void TMainForm::ScheduleChangeMarks()
 {
+    // A read changes many controls in a row; the marks are worked out once, when it settles.
+    if (!m_marksPending) {
+        m_marksPending = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (m_marksPending)
+                    RefreshChangeMarks();
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+TMainForm::FieldMark TMainForm::MarkOf(SettingsField field)
+{
+    if (m_marksPending)
+        RefreshChangeMarks();
     return m_marks.value(field, FieldMark::None);
 }
 
 void TMainForm::SetFieldMark(SettingsField field, FieldMark mark, const QString &toolTip)
 {
-    if (MarkOf(field) == mark && mark != FieldMark::Mismatch)
+    if (m_marks.value(field, FieldMark::None) == mark && mark != FieldMark::Mismatch)
         return;
     m_marks.insert(field, mark);
     for (QWidget *widget : FieldWidgets(field)) {
@@ -414,6 +431,7 @@ void TMainForm::SetFieldMark(SettingsField field, FieldMark mark, const QString 
 
 void TMainForm::RefreshChangeMarks()
 {
+    m_marksPending = false;
     const SettingsSnapshot now = ReadSettings();
     for (SettingsField field : AllSettingsFields()) {
         const QString text = SettingsFieldText(now, field);

@@ -104,7 +104,8 @@ public:
         Edited,
         Mismatch
     };
-    FieldMark MarkOf(SettingsField field) const;
+    // Brings pending marks up to date first.
+    FieldMark MarkOf(SettingsField field);
     // The controls that show a field.
     QList<QWidget *> FieldWidgets(SettingsField field) const;
 
@@ -174,6 +175,7 @@ private:
     // Marks follow every change of a field's control.
     void ConnectChangeMarks();
     void RefreshChangeMarks();
+    void ScheduleChangeMarks();
     void SetFieldMark(SettingsField field, FieldMark mark, const QString &toolTip = QString());
     void MarkWriteMismatches();
     void ShowImageSize(const QString &state);
@@ -210,6 +212,7 @@ private:
     // The settings as the unit held them after the last read or successful write.
     std::optional<SettingsSnapshot> m_reference;
     QMap<SettingsField, FieldMark> m_marks;
+    bool m_marksPending = false;
     // For a mismatch mark: the field's text when it was marked; an edit clears the mark.
     QMap<SettingsField, QString> m_mismatchText;
     QString m_shownPortText;

@@ -16,6 +16,19 @@ QString CommandExchange::LineText(const QByteArray &line)
     return QString::fromLatin1(text);
 }
 
+ExchangeResult CommandExchange::MismatchResult(ExchangeLink &link, const QString &boxText,
+                                               const QString &logText) const
+{
+    ExchangeResult result;
+    result.outcome = ExchangeResult::Outcome::Failed;
+    result.error = ExchangeError::WriteMismatch;
+    result.boxKind = MessageKind::Error;
+    result.boxText = boxText;
+    result.logLine = logText + link.DateTimeText();
+    result.refusedLines = m_refused;
+    return result;
+}
+
 void CommandExchange::Begin(ExchangeLink &link)
 {
     ResetAttempt();

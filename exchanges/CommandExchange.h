@@ -33,6 +33,10 @@ protected:
 
     // "ax1" for "ax1\r\n".
     static QString LineText(const QByteArray &line);
+    // The verdict of a run whose lines went out but did not all take (Error 6): an error box,
+    // then the log line with the date and time; the refused lines go with it.
+    ExchangeResult MismatchResult(ExchangeLink &link, const QString &boxText,
+                                  const QString &logText) const;
 
 private:
     void SendNext(ExchangeLink &link);

@@ -34,25 +34,14 @@ void MacAssignment::HandleAnswer(ExchangeLink &, const QByteArray &sent, const Q
 
 ExchangeResult MacAssignment::Conclude(ExchangeLink &link)
 {
+    if (!RefusedLines().isEmpty())
+        return MismatchResult(link, QStringLiteral("TOLVEX refused the MAC address\rError 6"),
+                              QStringLiteral("MAC Address Refused - Fail "));
+    // An "OK" or another address is no proof the unit took the number.
+    if (!NumberTaken())
+        return MismatchResult(link, QStringLiteral("TOLVEX did not take the MAC address\rError 6"),
+                              QStringLiteral("MAC Address Not Taken - Fail "));
     ExchangeResult result;
-    result.refusedLines = RefusedLines();
-    if (!RefusedLines().isEmpty()) {
-        result.outcome = ExchangeResult::Outcome::Failed;
-        result.error = ExchangeError::WriteMismatch;
-        result.boxKind = MessageKind::Error;
-        result.boxText = QStringLiteral("TOLVEX refused the MAC address\rError 6");
-        result.logLine = QStringLiteral("MAC Address Refused - Fail ") + link.DateTimeText();
-        return result;
-    }
-    if (!NumberTaken()) {
-        // An "OK" or another address is no proof the unit took the number.
-        result.outcome = ExchangeResult::Outcome::Failed;
-        result.error = ExchangeError::WriteMismatch;
-        result.boxKind = MessageKind::Error;
-        result.boxText = QStringLiteral("TOLVEX did not take the MAC address\rError 6");
-        result.logLine = QStringLiteral("MAC Address Not Taken - Fail ") + link.DateTimeText();
-        return result;
-    }
     result.logBeforeBox = true;
     result.boxKind = MessageKind::Warning;
     result.boxText = QStringLiteral("Data read OK");

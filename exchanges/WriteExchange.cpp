@@ -46,17 +46,12 @@ void WriteExchange::HandleAnswer(ExchangeLink &link, const QByteArray &sent,
 
 ExchangeResult WriteExchange::Conclude(ExchangeLink &link)
 {
+    if (!m_mismatches.isEmpty() || !RefusedLines().isEmpty())
+        return MismatchResult(link,
+                              QStringLiteral("Errors occurred during the write operation\r"
+                                             "Check all values\rError 6"),
+                              QStringLiteral("Data Write Errors - Fail "));
     ExchangeResult result;
-    result.refusedLines = RefusedLines();
-    if (!m_mismatches.isEmpty() || !RefusedLines().isEmpty()) {
-        result.outcome = ExchangeResult::Outcome::Failed;
-        result.error = ExchangeError::WriteMismatch;
-        result.boxKind = MessageKind::Error;
-        result.boxText = QStringLiteral("Errors occurred during the write operation\r"
-                                        "Check all values\rError 6");
-        result.logLine = QStringLiteral("Data Write Errors - Fail ") + link.DateTimeText();
-        return result;
-    }
     result.logBeforeBox = true;
     result.boxKind = MessageKind::Confirmation;
     result.boxText = QStringLiteral("Data sent OK");

@@ -337,4 +337,3 @@ void SettingsFlow::ApplySettingsUpdate(const SettingsUpdate &update)
     }
     }
 }
-

@@ -52,9 +52,8 @@ bool ImageMaker::Start(const QString &builderProgram, const PageFileList &pages,
             m_ownFolder = std::make_unique<QTemporaryDir>();
         if (!m_ownFolder->isValid()) {
             ImageMakerResult result;
-            result.message =
-                QStringLiteral("Cannot create a work folder for the image build: %1")
-                    .arg(m_ownFolder->errorString());
+            result.message = QStringLiteral("Cannot create a work folder for the image build: %1")
+                                 .arg(m_ownFolder->errorString());
             result.boxText = result.message;
             result.logLines << QStringLiteral("Unable to create Temp Folder");
             m_ownFolder.reset(); // tried afresh at the next start

@@ -208,10 +208,13 @@ private slots:
     {
         QTest::addColumn<QString>("file"); // "fifo" is made as one
         QTest::addColumn<QString>("reason");
-        QTest::newRow("missing") << "missing.txt" << "";
+        QTest::newRow("missing") << "missing.txt"
+                                 << "";
 #ifdef Q_OS_UNIX
-        QTest::newRow("/dev/zero") << "/dev/zero" << ": not a regular file";
-        QTest::newRow("FIFO") << "fifo" << ": not a regular file";
+        QTest::newRow("/dev/zero") << "/dev/zero"
+                                   << ": not a regular file";
+        QTest::newRow("FIFO") << "fifo"
+                              << ": not a regular file";
 #endif
     }
     void loadUnreadableFile_reportsAndChangesNothing()

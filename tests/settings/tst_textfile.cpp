@@ -258,8 +258,10 @@ void TestTextFile::read_onlyRegularFilesUnderTheCap_data()
                                 << "-";
     QTest::newRow("one byte over the cap") << "over the cap"
                                            << ": larger than 4194304 bytes";
-    QTest::newRow("folder") << "folder" << "";
-    QTest::newRow("missing") << "missing" << "";
+    QTest::newRow("folder") << "folder"
+                            << "";
+    QTest::newRow("missing") << "missing"
+                             << "";
 #ifdef Q_OS_UNIX
     QTest::newRow("FIFO without a writer") << "fifo"
                                            << ": not a regular file";

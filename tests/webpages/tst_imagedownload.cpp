@@ -413,8 +413,8 @@ private slots:
         QTest::addColumn<QString>("logLine");
         QTest::newRow("small") << qint64(700) << "";
         QTest::newRow("16 MiB") << qint64(16 * 1024 * 1024) << "";
-        QTest::newRow("one byte more") << qint64(16 * 1024 * 1024 + 1)
-                                       << "Image file read error: Cannot open file ";
+        QTest::newRow("one byte more")
+            << qint64(16 * 1024 * 1024 + 1) << "Image file read error: Cannot open file ";
         QTest::newRow("missing") << qint64(-1) << "Image file read error: Cannot open file ";
 #ifdef Q_OS_UNIX
         QTest::newRow("fifo") << qint64(-2) << "Image file read error: Cannot open file ";

@@ -58,12 +58,10 @@ private slots:
         QTest::addColumn<QStringList>("shared"); // the two entries named; empty for none
         QTest::newRow("all names differ")
             << QStringList{"/a/index.htm", "/a/inputs.cgi", "/b/status.htm"} << QStringList();
-        QTest::newRow("same name, two folders")
-            << QStringList{"/a/index.htm", "/b/index.htm"}
-            << QStringList{"/a/index.htm", "/b/index.htm"};
-        QTest::newRow("letter case only")
-            << QStringList{"/a/Index.HTM", "/b/index.htm"}
-            << QStringList{"/a/Index.HTM", "/b/index.htm"};
+        QTest::newRow("same name, two folders") << QStringList{"/a/index.htm", "/b/index.htm"}
+                                                << QStringList{"/a/index.htm", "/b/index.htm"};
+        QTest::newRow("letter case only") << QStringList{"/a/Index.HTM", "/b/index.htm"}
+                                          << QStringList{"/a/Index.HTM", "/b/index.htm"};
         QTest::newRow("name is a folder's name elsewhere")
             << QStringList{"/index.htm/a.htm", "/b/index.htm"} << QStringList();
         QTest::newRow("three of a name: the first two")

@@ -10,16 +10,10 @@
 #include "link/PortNames.h"
 #include "link/QtSerialPortIo.h"
 #include "settings/DateTimeText.h"
-#include "settings/SettingsFile.h"
-#include "settings/SettingsLines.h"
-#include "webpages/ImageBuild.h"
 #include "widgets/TCSpinEdit.h"
 #include "widgets/TdxfCheckBox.h"
-#include "widgets/TdxfProgressBar.h"
 
-#include <QAbstractButton>
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
@@ -27,7 +21,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>

@@ -270,7 +270,6 @@ private slots:
     {
         QFETCH(bool, onWebPagesPage);
         bringUp({"--wire-delay"});
-        form->show();
         form->Ui().MainPageControl->setCurrentIndex(onWebPagesPage ? MainFormUi::WebPagesPage
                                                                    : MainFormUi::GeneralPage);
         QPushButton *cancel =
@@ -282,9 +281,9 @@ private slots:
         QVERIFY(QTest::qWaitFor(
             [&] { return form->Ui().ImageSizeLabel->text().contains(" s left"); }, 10000));
         // Seen and pressable where the operator watches the exchange.
-        QVERIFY(cancel->isVisible());
+        QVERIFY(cancel->isVisibleTo(form));
         QVERIFY(cancel->isEnabled());
-        QTest::mouseClick(cancel, Qt::LeftButton);
+        cancel->click();
         QVERIFY(sim->waitForEvent("XMODEM END cancelled", 3000));
         QTest::qWait(300);
         QVERIFY(dialogs->boxes.isEmpty());

@@ -485,6 +485,9 @@ void MainFormUi::setupWebPagesPage()
     LoadPageListButton = makeButton(page, "LoadPageListButton", QStringLiteral("Load From File"));
     SavePageListButton = makeButton(page, "SavePageListButton", QStringLiteral("Save To File"));
     DownloadButton = makeButton(page, "DownloadButton", QStringLiteral("Download To TOLVEX"));
+    CancelDownloadButton = makeButton(page, "CancelDownloadButton", QStringLiteral("Cancel"));
+    CancelDownloadButton->setAccessibleName(QStringLiteral("Cancel Download"));
+    CancelDownloadButton->setEnabled(false);
     ProgressLabel = makeLabel(page, "ProgressLabel", QStringLiteral("Progress"));
     WebPagedxfProgressBar = new TdxfProgressBar(page);
     WebPagedxfProgressBar->setObjectName(QStringLiteral("WebPagedxfProgressBar"));
@@ -505,6 +508,7 @@ void MainFormUi::setupWebPagesPage()
         rightColumn->addWidget(button);
     rightColumn->addSpacing(16);
     rightColumn->addWidget(DownloadButton);
+    rightColumn->addWidget(CancelDownloadButton);
     rightColumn->addSpacing(16);
     rightColumn->addWidget(ProgressLabel);
     rightColumn->addWidget(WebPagedxfProgressBar);
@@ -557,5 +561,5 @@ void MainFormUi::setupTabOrder()
                    NewMAC2Edit,
                    SendNewMACButton});
     chainTabOrder({FileListStringGrid, AddButton, RemoveButton, LoadPageListButton,
-                   SavePageListButton, DownloadButton});
+                   SavePageListButton, DownloadButton, CancelDownloadButton});
 }

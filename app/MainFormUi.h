@@ -19,7 +19,8 @@ class TdxfProgressBar;
 // The main window's controls, built in plain code and owned by the form passed to SetupUi. Holds
 // no logic and connects no signals: the window wires the handlers. Every control's objectName is
 // its member name. After SetupUi every control is enabled and visible except ProgressLabel and
-// WebPagedxfProgressBar, and the "Analogue" and "Web Pages" tabs are hidden.
+// WebPagedxfProgressBar (hidden) and the two Cancel buttons (disabled), and the "Analogue" and
+// "Web Pages" tabs are hidden.
 struct MainFormUi
 {
     // Builds every control into form, sizes the form to 696 x 480 and centres it on its screen.
@@ -145,6 +146,9 @@ struct MainFormUi
     QPushButton *LoadPageListButton = nullptr;
     QPushButton *SavePageListButton = nullptr;
     QPushButton *DownloadButton = nullptr;
+    // The Cancel of this page, where the operator watches a download: enabled, like the one on
+    // the "General" page, only while an exchange or an image build runs.
+    QPushButton *CancelDownloadButton = nullptr;
     // Both hidden at start; the image download shows them.
     QLabel *ProgressLabel = nullptr;
     TdxfProgressBar *WebPagedxfProgressBar = nullptr;

@@ -10,16 +10,10 @@
 #include "link/PortNames.h"
 #include "link/QtSerialPortIo.h"
 #include "settings/DateTimeText.h"
-#include "settings/SettingsFile.h"
-#include "settings/SettingsLines.h"
-#include "webpages/ImageBuild.h"
 #include "widgets/TCSpinEdit.h"
 #include "widgets/TdxfCheckBox.h"
-#include "widgets/TdxfProgressBar.h"
 
-#include <QAbstractButton>
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
@@ -27,7 +21,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
@@ -35,7 +28,6 @@
 
 namespace {
 
-const QString kConfigFilter = QStringLiteral("Config Files|*.txt");
 const QString kWebPageFilter = QStringLiteral("Web Page Files|*.htm;*.cgi");
 
 const QString kHelpText = QStringLiteral(
@@ -59,11 +51,6 @@ std::unique_ptr<TracingPortIo> WrapForTrace(std::unique_ptr<PortIo> port)
     return std::make_unique<TracingPortIo>(std::move(port));
 }
 
-QString GroupedNumber(qint64 value)
-{
-    return QLocale(QLocale::English).toString(value);
-}
-
 } // namespace
 
 QString StartOptions::DefaultMacCounterPath()
@@ -75,15 +62,18 @@ TMainForm::TMainForm(const StartOptions &options, Dialogs &dialogs, std::unique_
                      QWidget *parent)
     : QWidget(parent), m_dialogs(dialogs),
       m_port(WrapForTrace(port ? std::move(port) : std::make_unique<QtSerialPortIo>())),
-      m_engine(*m_port, *this, *this), m_read(*this), m_write(*this), m_macAssignment(*this),
-      m_download(*this), m_macCounterPath(options.macCounterPath)
+      m_engine(*m_port, *this, *this), m_settings(m_ui, dialogs, *this),
+      m_downloadFlow(m_ui, dialogs, *this), m_macAssignment(m_settings),
+      m_macCounterPath(options.macCounterPath)
 {
     m_ui.SetupUi(this);
     ConnectHandlers();
     connect(&m_engine, &ExchangeEngine::RunningChanged, this, &TMainForm::UpdateExchangeButtons);
-    connect(&m_builder, &ImageBuilder::Finished, this, &TMainForm::OnImageBuilt);
+    connect(&m_downloadFlow, &DownloadFlow::BuildEnded, this, &TMainForm::UpdateExchangeButtons);
+    connect(&m_downloadFlow, &DownloadFlow::ImageReady, this,
+            [this] { StartExchange(m_downloadFlow.Download()); });
     connect(&m_engine, &ExchangeEngine::Finished, this, &TMainForm::OnExchangeFinished);
-    ConnectChangeMarks();
+    m_settings.ConnectControls();
     connect(&m_portWatcher, &PortWatcher::PortsChanged, m_ui.PortChooserComboBox,
             &PortChooser::SetPorts);
     connect(m_ui.PortChooserComboBox, &PortChooser::ListOpening, &m_portWatcher,
@@ -153,6 +143,7 @@ void TMainForm::ConnectHandlers()
     onClick(m_ui.SavePageListButton, &TMainForm::SavePageListButtonClick);
     onClick(m_ui.DownloadButton, &TMainForm::DownloadButtonClick);
     onClick(m_ui.CancelButton, &TMainForm::CancelButtonClick);
+    onClick(m_ui.CancelDownloadButton, &TMainForm::CancelButtonClick);
     onClick(m_ui.TrafficButton, &TMainForm::TrafficButtonClick);
 
     connect(m_ui.DHCPEnabledxfCheckBox, &TdxfCheckBox::OnClick, this,
@@ -233,26 +224,11 @@ void TMainForm::DecideMacAssignmentMode()
     m_ui.NewMAC2Edit->setText(box2);
 }
 
-bool TMainForm::LoadSettingsFile(const QString &path)
-{
-    // A queue of its own: loading a file never disturbs an exchange that is sending.
-    CommandQueue lines;
-    QList<SettingsUpdate> updates;
-    QString error;
-    if (!::LoadSettingsFile(path, lines, &updates, &error)) {
-        m_dialogs.Message(MessageKind::Error, error);
-        return false;
-    }
-    for (const SettingsUpdate &update : updates)
-        ApplySettingsUpdate(update);
-    return true;
-}
-
 // ---- buttons of the "General" page ----
 
 void TMainForm::ReadButtonClick()
 {
-    StartExchange(m_read);
+    StartExchange(m_settings.Read());
 }
 
 bool TMainForm::StartExchange(Exchange &exchange)
@@ -265,8 +241,8 @@ bool TMainForm::StartExchange(Exchange &exchange)
 
 void TMainForm::CancelButtonClick()
 {
-    if (m_builder.Running()) {
-        m_builder.Cancel();
+    if (m_downloadFlow.Building()) {
+        m_downloadFlow.CancelBuild();
         return;
     }
     m_engine.Cancel();
@@ -276,20 +252,8 @@ void TMainForm::WriteButtonClick()
 {
     if (Busy())
         return;
-    const QStringList failures = WriteExchange::Validate(ReadSettings());
-    for (const QString &line : failures)
-        AppendLog(line);
-    if (!failures.isEmpty()) {
-        ShowMessage(MessageKind::Error, QStringLiteral("There are errors"));
-        return;
-    }
-    AppendLog(QStringLiteral("Data Checked - OK"));
-    if (m_reference) {
-        for (const SettingsDifference &difference : CompareSettings(*m_reference, ReadSettings()))
-            AppendLog(difference.Text());
-    }
-    m_write.SetSendAllLines(m_macAssignmentMode);
-    StartExchange(m_write);
+    if (m_settings.PrepareWrite(m_macAssignmentMode))
+        StartExchange(m_settings.Write());
 }
 
 void TMainForm::OnExchangeFinished(const ExchangeResult &result)
@@ -298,13 +262,6 @@ void TMainForm::OnExchangeFinished(const ExchangeResult &result)
     if (m_engine.Running())
         return; // another exchange already started behind the closing box
     m_started = nullptr;
-    const bool read =
-        finished == &m_read && (result.outcome == ExchangeResult::Outcome::Succeeded ||
-                                result.outcome == ExchangeResult::Outcome::Incomplete);
-    // A write that ran through all its lines leaves the unit holding them, but for the
-    // mismatches, which are marked red.
-    const bool written = finished == &m_write &&
-                         (result.Succeeded() || result.error == ExchangeError::WriteMismatch);
     // A number the operator typed and sent counts as given: the shared counter moves past it,
     // so the production tool never gives it again.
     if (finished == &m_macAssignment && m_macAssignment.NumberSent() &&
@@ -313,161 +270,7 @@ void TMainForm::OnExchangeFinished(const ExchangeResult &result)
         if (!NoteMacNumberGiven(m_macCounterPath, m_macAssignment.Number(), &error))
             AppendLog(error);
     }
-    if (read || written) {
-        m_reference = ReadSettings();
-        m_mismatchText.clear();
-        RefreshChangeMarks();
-        if (written)
-            MarkWriteMismatches();
-    }
-}
-
-QList<QWidget *> TMainForm::FieldWidgets(SettingsField field) const
-{
-    auto edits = [](const std::array<QLineEdit *, 4> &row) {
-        return QList<QWidget *>{row[0], row[1], row[2], row[3]};
-    };
-    switch (field) {
-    case SettingsField::IpAddress:
-        return edits(m_ui.ipAddrEdits);
-    case SettingsField::GatewayAddress:
-        return edits(m_ui.gateWayAddrEdits);
-    case SettingsField::Submask:
-        return edits(m_ui.subMaskAddrEdits);
-    case SettingsField::TargetAddress:
-        return edits(m_ui.clientAddrEdits);
-    case SettingsField::Dhcp:
-        return {m_ui.DHCPEnabledxfCheckBox};
-    case SettingsField::EnableClient:
-        return {m_ui.ClientEnabledxfCheckBox};
-    case SettingsField::UseBroadcast:
-        return {m_ui.UseBroadcastdxfCheckBox};
-    case SettingsField::Hysteresis1:
-    case SettingsField::Hysteresis2:
-    case SettingsField::Hysteresis3:
-    case SettingsField::Hysteresis4:
-        return {m_ui.hysteresisCSpinEdits[size_t(int(field) - int(SettingsField::Hysteresis1))]};
-    case SettingsField::BaudRate:
-        return {m_ui.BaudRateComboBox};
-    case SettingsField::SerialCrlf:
-        return {m_ui.SerialCRLFdxfCheckBox};
-    case SettingsField::SerialTimed:
-        return {m_ui.SerialTimeddxfCheckBox};
-    case SettingsField::SerialTimedInterval:
-        return {m_ui.SerialTimedCSpinEdit};
-    case SettingsField::UpdatePeriod:
-        return {m_ui.UpdatePeriodCSpinEdit};
-    case SettingsField::PortNumber:
-        return {m_ui.ClientPortCSpinEdit};
-    case SettingsField::Timeout:
-        return {m_ui.ServerTimeoutCSpinEdit};
-    case SettingsField::EnableWatchdog:
-        return {m_ui.EnableWatchdogdxfCheckBox};
-    }
-    return {};
-}
-
-void TMainForm::ConnectChangeMarks()
-{
-    for (SettingsField field : AllSettingsFields()) {
-        for (QWidget *widget : FieldWidgets(field)) {
-            if (auto *edit = qobject_cast<QLineEdit *>(widget))
-                connect(edit, &QLineEdit::textChanged, this, &TMainForm::ScheduleChangeMarks);
-            else if (auto *box = qobject_cast<QAbstractButton *>(widget))
-                connect(box, &QAbstractButton::toggled, this, &TMainForm::ScheduleChangeMarks);
-            else if (auto *combo = qobject_cast<QComboBox *>(widget))
-                connect(combo, &QComboBox::currentIndexChanged, this,
-                        &TMainForm::ScheduleChangeMarks);
-            else if (auto *inner = widget->findChild<QLineEdit *>()) // a spin edit's text
-                connect(inner, &QLineEdit::textChanged, this, &TMainForm::ScheduleChangeMarks);
-        }
-    }
-}
-
-void TMainForm::ScheduleChangeMarks()
-{
-    // A read changes many controls in a row; the marks are worked out once, when it settles.
-    if (!m_marksPending) {
-        m_marksPending = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (m_marksPending)
-                    RefreshChangeMarks();
-            },
-            Qt::QueuedConnection);
-    }
-}
-
-TMainForm::FieldMark TMainForm::MarkOf(SettingsField field)
-{
-    if (m_marksPending)
-        RefreshChangeMarks();
-    return m_marks.value(field, FieldMark::None);
-}
-
-void TMainForm::SetFieldMark(SettingsField field, FieldMark mark, const QString &toolTip)
-{
-    if (m_marks.value(field, FieldMark::None) == mark && mark != FieldMark::Mismatch)
-        return;
-    m_marks.insert(field, mark);
-    for (QWidget *widget : FieldWidgets(field)) {
-        switch (mark) {
-        case FieldMark::None:
-            widget->setStyleSheet(QString());
-            widget->setToolTip(QString());
-            break;
-        case FieldMark::Edited:
-            widget->setStyleSheet(QStringLiteral("background-color: #fff1a8;"));
-            widget->setToolTip(QStringLiteral("Changed since the last read"));
-            break;
-        case FieldMark::Mismatch:
-            widget->setStyleSheet(QStringLiteral("background-color: #f6b3b3; color: #7a0000;"));
-            widget->setToolTip(toolTip);
-            break;
-        }
-    }
-}
-
-void TMainForm::RefreshChangeMarks()
-{
-    m_marksPending = false;
-    const SettingsSnapshot now = ReadSettings();
-    for (SettingsField field : AllSettingsFields()) {
-        const QString text = SettingsFieldText(now, field);
-        if (m_mismatchText.contains(field)) {
-            if (m_mismatchText.value(field) == text)
-                continue; // marked red until edited or read again
-            m_mismatchText.remove(field);
-        }
-        const bool edited = m_reference && SettingsFieldText(*m_reference, field) != text;
-        SetFieldMark(field, edited ? FieldMark::Edited : FieldMark::None);
-    }
-}
-
-void TMainForm::MarkWriteMismatches()
-{
-    const SettingsSnapshot now = ReadSettings();
-    for (const WriteExchange::Mismatch &mismatch : m_write.Mismatches()) {
-        const QString code = mismatch.line.left(
-            mismatch.line.startsWith(QLatin1String("ax"), Qt::CaseInsensitive) ? 3 : 2);
-        for (SettingsField field : FieldsOfLineCode(code)) {
-            // The options line holds five switches: mark those its messages name.
-            if (code.compare(QLatin1String("eo"), Qt::CaseInsensitive) == 0) {
-                const QString name = field == SettingsField::SerialTimed
-                                         ? QStringLiteral("Serial Port Timed")
-                                         : SettingsFieldName(field);
-                bool named = false;
-                for (const QString &message : mismatch.messages)
-                    named = named || message.startsWith(name);
-                if (!named)
-                    continue;
-            }
-            m_mismatchText.insert(field, SettingsFieldText(now, field));
-            SetFieldMark(field, FieldMark::Mismatch,
-                         QStringLiteral("TOLVEX answered: ") + mismatch.answer);
-        }
-    }
+    m_settings.ExchangeFinished(finished, result);
 }
 
 void TMainForm::UpdateExchangeButtons()
@@ -477,6 +280,7 @@ void TMainForm::UpdateExchangeButtons()
          {m_ui.ReadButton, m_ui.WriteButton, m_ui.SendNewMACButton, m_ui.DownloadButton})
         button->setEnabled(idle);
     m_ui.CancelButton->setEnabled(!idle);
+    m_ui.CancelDownloadButton->setEnabled(!idle);
 }
 
 void TMainForm::TrafficButtonClick()
@@ -504,37 +308,14 @@ void TMainForm::PortChosen(const SerialPortEntry &port)
     UpdatePortDeviceLabel();
 }
 
-void TMainForm::ShowImageSize(const QString &state)
-{
-    if (m_imageSize < 0) {
-        m_ui.ImageSizeLabel->clear();
-        return;
-    }
-    QString text = QStringLiteral("Image: %1 of %2 bytes")
-                       .arg(GroupedNumber(m_imageSize), GroupedNumber(kMaxImageSize));
-    if (!state.isEmpty())
-        text += QStringLiteral("\n") + state;
-    m_ui.ImageSizeLabel->setText(text);
-}
-
 void TMainForm::SaveButtonClick()
 {
-    const QString path = m_dialogs.SaveFileName(kConfigFilter);
-    if (path.isEmpty())
-        return;
-    CommandQueue lines;
-    BuildSettingsLines(ReadSettings(), true, lines);
-    QString error;
-    if (!SaveSettingsFile(path, lines, &error))
-        m_dialogs.Message(MessageKind::Error, error);
+    m_settings.SaveToFile();
 }
 
 void TMainForm::LoadButtonClick()
 {
-    const QString path = m_dialogs.OpenFileName(kConfigFilter);
-    if (path.isEmpty())
-        return;
-    LoadSettingsFile(path);
+    m_settings.LoadFromFile();
 }
 
 void TMainForm::ClearButtonClick()
@@ -557,8 +338,8 @@ void TMainForm::HelpButtonClick()
 void TMainForm::DHCPEnabledxfCheckBoxClick()
 {
     const bool manual = !m_ui.DHCPEnabledxfCheckBox->Checked();
-    for (AddressGroup group : {AddressGroup::Ip, AddressGroup::Gateway, AddressGroup::Submask})
-        for (QLineEdit *edit : AddressEdits(group))
+    for (const auto &row : {m_ui.ipAddrEdits, m_ui.gateWayAddrEdits, m_ui.subMaskAddrEdits})
+        for (QLineEdit *edit : row)
             edit->setEnabled(manual);
 }
 
@@ -692,48 +473,9 @@ void TMainForm::DownloadButtonClick()
 {
     if (Busy())
         return;
-    QString folderError;
-    const QString workFolder = PrepareWorkFolder(m_folders, &folderError);
-    if (workFolder.isEmpty()) {
-        m_dialogs.Message(MessageKind::Error, folderError);
-        AppendLog(QStringLiteral("Unable to create Temp Folder: ") + folderError);
-        return;
-    }
-    m_workFolder = workFolder;
-    QStringList logLines;
-    const bool copied = CopyPagesToTempFolder(WorkFolder(), m_pageFileList, &logLines);
-    for (const QString &line : logLines)
-        AppendLog(line);
-    if (!copied) {
-        m_dialogs.Message(MessageKind::Error, QStringLiteral("Error Copying Files"));
-        return;
-    }
     // The builder runs in its own process; the window stays usable and repaints meanwhile.
-    m_builder.Start(FindBuilder(m_folders), WorkFolder(), m_pageFileList);
+    m_downloadFlow.Start(m_folders, m_pageFileList);
     UpdateExchangeButtons();
-}
-
-void TMainForm::OnImageBuilt(const ImageBuildResult &result)
-{
-    UpdateExchangeButtons();
-    if (!result.ok) {
-        m_dialogs.Message(MessageKind::Error, result.boxText);
-        AppendLog(result.logLine);
-        return;
-    }
-    QByteArray image;
-    QString logLine;
-    if (!LoadImageFile(BuilderOutputPath(WorkFolder()), &image, &logLine)) {
-        DeleteBuildFiles();
-        m_dialogs.Message(MessageKind::Error, QStringLiteral("Cannot open file\nError 3"));
-        AppendLog(logLine);
-        return;
-    }
-    m_download.SetImage(image);
-    m_imageSize = image.size();
-    ShowImageSize(QString());
-    m_downloadStartMs = QDateTime::currentMSecsSinceEpoch();
-    StartExchange(m_download);
 }
 
 // ---- tick and closing ----
@@ -788,7 +530,7 @@ void TMainForm::closeEvent(QCloseEvent *event)
 {
     if (FormCloseQuery()) {
         m_engine.Cancel();
-        m_builder.Cancel();
+        m_downloadFlow.CancelBuild();
         event->accept();
     } else {
         event->ignore();
@@ -835,140 +577,4 @@ QString TMainForm::PortDevice(int number)
 {
     return ResolvePortDeviceWithMap(ComPortName(number),
                                     FindDefaultFile(m_folders, kPortMapFileName));
-}
-
-TCSpinEdit *TMainForm::SpinFor(SpinId id) const
-{
-    switch (id) {
-    case SpinId::Hysteresis1:
-    case SpinId::Hysteresis2:
-    case SpinId::Hysteresis3:
-    case SpinId::Hysteresis4:
-        return m_ui.hysteresisCSpinEdits[size_t(int(id) - int(SpinId::Hysteresis1))];
-    case SpinId::ClientPort:
-        return m_ui.ClientPortCSpinEdit;
-    case SpinId::ServerTimeout:
-        return m_ui.ServerTimeoutCSpinEdit;
-    case SpinId::UpdatePeriod:
-        return m_ui.UpdatePeriodCSpinEdit;
-    case SpinId::SerialTimed:
-        return m_ui.SerialTimedCSpinEdit;
-    }
-    return m_ui.ClientPortCSpinEdit;
-}
-
-std::array<QLineEdit *, 4> TMainForm::AddressEdits(AddressGroup group) const
-{
-    switch (group) {
-    case AddressGroup::Ip:
-        return m_ui.ipAddrEdits;
-    case AddressGroup::Gateway:
-        return m_ui.gateWayAddrEdits;
-    case AddressGroup::Submask:
-        return m_ui.subMaskAddrEdits;
-    case AddressGroup::Client:
-        return m_ui.clientAddrEdits;
-    }
-    return m_ui.ipAddrEdits;
-}
-
-SettingsSnapshot TMainForm::ReadSettings()
-{
-    SettingsSnapshot s;
-    for (AddressGroup group :
-         {AddressGroup::Ip, AddressGroup::Gateway, AddressGroup::Submask, AddressGroup::Client}) {
-        const std::array<QLineEdit *, 4> edits = AddressEdits(group);
-        for (size_t k = 0; k < 4; ++k)
-            s.address(group)[k] = edits[k]->text();
-    }
-    for (size_t k = 0; k < 4; ++k)
-        s.hysteresis[k] = m_ui.hysteresisCSpinEdits[k]->Value();
-    s.clientPort = m_ui.ClientPortCSpinEdit->Value();
-    s.serverTimeout = m_ui.ServerTimeoutCSpinEdit->Value();
-    s.updatePeriod = m_ui.UpdatePeriodCSpinEdit->Value();
-    s.serialTimedInterval = m_ui.SerialTimedCSpinEdit->Value();
-    s.baudIndex = m_ui.BaudRateComboBox->currentIndex();
-    s.dhcpEnabled = m_ui.DHCPEnabledxfCheckBox->Checked();
-    s.useBroadcast = m_ui.UseBroadcastdxfCheckBox->Checked();
-    s.clientEnabled = m_ui.ClientEnabledxfCheckBox->Checked();
-    s.serialTimed = m_ui.SerialTimeddxfCheckBox->Checked();
-    s.serialCrlf = m_ui.SerialCRLFdxfCheckBox->Checked();
-    s.enableWatchdog = m_ui.EnableWatchdogdxfCheckBox->Checked();
-    s.macAddress = m_ui.MACAddressEdit->text();
-    return s;
-}
-
-void TMainForm::ApplySettingsUpdate(const SettingsUpdate &update)
-{
-    switch (update.kind) {
-    case SettingsUpdate::Kind::None:
-        break;
-    case SettingsUpdate::Kind::Spin:
-        SpinFor(update.spin)->SetValue(update.value);
-        break;
-    case SettingsUpdate::Kind::Baud:
-        m_ui.BaudRateComboBox->setCurrentIndex(update.baudIndex);
-        break;
-    case SettingsUpdate::Kind::Options:
-        m_ui.DHCPEnabledxfCheckBox->SetChecked(update.dhcpEnabled);
-        m_ui.UseBroadcastdxfCheckBox->SetChecked(update.useBroadcast);
-        m_ui.ClientEnabledxfCheckBox->SetChecked(update.clientEnabled);
-        if (update.timed)
-            m_ui.SerialTimeddxfCheckBox->SetChecked(true);
-        else
-            m_ui.SerialCRLFdxfCheckBox->SetChecked(true);
-        m_ui.EnableWatchdogdxfCheckBox->SetChecked(update.enableWatchdog);
-        break;
-    case SettingsUpdate::Kind::Mac:
-        m_ui.MACAddressEdit->setText(update.macText);
-        break;
-    case SettingsUpdate::Kind::Address: {
-        const std::array<QLineEdit *, 4> edits = AddressEdits(update.group);
-        for (size_t k = 0; k < 4; ++k) {
-            // The box shows the whole number the unit holds, even past the length an operator
-            // may type; otherwise the next write would send a cut value.
-            const QString text = QString::number(update.dotted[k]);
-            if (text.size() > edits[k]->maxLength())
-                edits[k]->setMaxLength(int(text.size()));
-            edits[k]->setText(text);
-        }
-        break;
-    }
-    }
-}
-
-void TMainForm::SetProgressVisible(bool visible)
-{
-    m_ui.ProgressLabel->setVisible(visible);
-    m_ui.WebPagedxfProgressBar->setVisible(visible);
-}
-
-void TMainForm::SetProgress(int percent, qint64 bytesSent, qint64 total)
-{
-    m_ui.WebPagedxfProgressBar->SetPosition(percent);
-    // The time left from the pace so far; none before the pace is known.
-    const qint64 elapsed = QDateTime::currentMSecsSinceEpoch() - m_downloadStartMs;
-    QString state =
-        QStringLiteral("Sent %1 of %2 bytes").arg(GroupedNumber(bytesSent), GroupedNumber(total));
-    if (bytesSent > 0 && bytesSent < total && elapsed > 0) {
-        const qint64 leftMs = elapsed * (total - bytesSent) / bytesSent;
-        state += QStringLiteral(", about %1 s left").arg((leftMs + 999) / 1000);
-    }
-    ShowImageSize(state);
-}
-
-void TMainForm::DownloadEnded()
-{
-    DeleteBuildFiles();
-    const qint64 sent = m_download.BytesAcknowledged();
-    ShowImageSize(sent >= m_imageSize
-                      ? QStringLiteral("Downloaded")
-                      : QStringLiteral("Stopped after %1 bytes").arg(GroupedNumber(sent)));
-}
-
-void TMainForm::DeleteBuildFiles()
-{
-    if (WorkFolder().isEmpty())
-        return;
-    ::DeleteBuildFiles(WorkFolder(), m_pageFileList);
 }

@@ -1,21 +1,16 @@
 #pragma once
 
 #include "Dialogs.h"
+#include "DownloadFlow.h"
 #include "MainFormUi.h"
+#include "SettingsFlow.h"
 #include "exchanges/MacAssignment.h"
-#include "exchanges/ReadExchange.h"
-#include "exchanges/SettingsStore.h"
-#include "exchanges/WriteExchange.h"
 #include "link/ExchangeEngine.h"
 #include "link/PortDiscovery.h"
 #include "link/TrafficTrace.h"
 #include "settings/FileLocations.h"
-#include "settings/SettingsCompare.h"
-#include "webpages/ImageBuild.h"
-#include "webpages/ImageDownload.h"
 #include "webpages/PageFileList.h"
 
-#include <QMap>
 #include <QTimer>
 #include <QWidget>
 #include <memory>
@@ -48,15 +43,12 @@ struct StartOptions
     static QString DefaultMacCounterPath();
 };
 
-// The one window: it holds every control (and so every setting of the unit) and the log. The
-// protocol code sees it only through the small interfaces it implements (log and boxes, the
-// chosen port, the settings, the download's progress); questions and file choices go through
-// Dialogs. While an exchange or an image build runs, the four exchange buttons are disabled.
-class TMainForm : public QWidget,
-                  public ExchangeLog,
-                  public PortChoice,
-                  public SettingsStore,
-                  public DownloadView
+// The one window: it holds every control (and so every setting of the unit) and the log, and
+// wires its controls to the flows that do the work: SettingsFlow (read, write, settings files,
+// change marks) and DownloadFlow (image and download). The protocol code sees the window only
+// through the log and boxes and the chosen port; questions and file choices go through Dialogs.
+// While an exchange or an image build runs, the four exchange buttons are disabled.
+class TMainForm : public QWidget, public ExchangeLog, public PortChoice
 {
     Q_OBJECT
 public:
@@ -97,33 +89,28 @@ public:
     // Whether the window may close; asks about an unsaved page list and writes the MAC counter.
     bool FormCloseQuery();
 
-    // How a field is marked: changed since the last read or write, or its echo did not match.
-    enum class FieldMark
+    using FieldMark = SettingsFlow::FieldMark;
+    FieldMark MarkOf(SettingsField field) { return m_settings.MarkOf(field); }
+    QList<QWidget *> FieldWidgets(SettingsField field) const
     {
-        None,
-        Edited,
-        Mismatch
-    };
-    // Brings pending marks up to date first.
-    FieldMark MarkOf(SettingsField field);
-    // The controls that show a field.
-    QList<QWidget *> FieldWidgets(SettingsField field) const;
-
-    // Applies a settings file to the controls; false (nothing changed) when it cannot be read.
-    bool LoadSettingsFile(const QString &path);
+        return m_settings.FieldWidgets(field);
+    }
+    bool LoadSettingsFile(const QString &path) { return m_settings.LoadSettingsFile(path); }
+    SettingsSnapshot ReadSettings() { return m_settings.ReadSettings(); }
     // The log as lines, for tests and the help text.
     QStringList LogLines() const;
 
     MainFormUi &Ui() { return m_ui; }
     ExchangeEngine &Engine() { return m_engine; }
-    ImageDownload &Download() { return m_download; }
-    WriteExchange &Write() { return m_write; }
+    SettingsFlow &Settings() { return m_settings; }
+    ImageDownload &Download() { return m_downloadFlow.Download(); }
+    WriteExchange &Write() { return m_settings.Write(); }
     TracingPortIo &Trace() { return *m_port; }
     // The "Traffic" window once opened, else null.
     TrafficView *Traffic() const { return m_trafficView; }
-    ImageBuilder &Builder() { return m_builder; }
+    ImageMaker &Builder() { return m_downloadFlow.Maker(); }
     // An exchange runs or an image is being built.
-    bool Busy() const { return m_engine.Running() || m_builder.Running(); }
+    bool Busy() const { return m_engine.Running() || m_downloadFlow.Building(); }
     const PageFileList &PageFiles() const { return m_pageFileList; }
     bool PageListChanged() const { return m_pageListChanged; }
     bool MacAssignmentModeOn() const { return m_macAssignmentMode; }
@@ -137,18 +124,6 @@ public:
     // PortChoice
     int PortNumber() override;
     QString PortDevice(int number) override;
-    // SettingsStore
-    SettingsSnapshot ReadSettings() override;
-    void ApplySettingsUpdate(const SettingsUpdate &update) override;
-    // DownloadView
-    void SetProgressVisible(bool visible) override;
-    void SetProgress(int percent, qint64 bytesSent, qint64 total) override;
-    void DownloadEnded() override;
-
-    // Deletes the page copies and the image made for a download.
-    void DeleteBuildFiles();
-    // Where the page copies and the image are made.
-    QString WorkFolder() const { return m_workFolder; }
     // Where the default files, the port map and the builder are looked for.
     const FileFolders &Folders() const { return m_folders; }
 
@@ -168,52 +143,29 @@ private:
     bool AskToSavePageList();
     // Saves the page list where the operator chooses; false when cancelled or failed.
     bool SavePageList();
-    void OnImageBuilt(const ImageBuildResult &result);
     void OnExchangeFinished(const ExchangeResult &result);
     void UpdateExchangeButtons();
     bool StartExchange(Exchange &exchange);
-    // Marks follow every change of a field's control.
-    void ConnectChangeMarks();
-    void RefreshChangeMarks();
-    void ScheduleChangeMarks();
-    void SetFieldMark(SettingsField field, FieldMark mark, const QString &toolTip = QString());
-    void MarkWriteMismatches();
-    void ShowImageSize(const QString &state);
     void UpdatePortDeviceLabel();
-    TCSpinEdit *SpinFor(SpinId id) const;
-    std::array<QLineEdit *, 4> AddressEdits(AddressGroup group) const;
 
     Dialogs &m_dialogs;
     MainFormUi m_ui;
     // Every byte to and from the unit passes here; it costs nothing while no one listens.
     std::unique_ptr<TracingPortIo> m_port;
     ExchangeEngine m_engine;
-    ReadExchange m_read;
-    WriteExchange m_write;
+    SettingsFlow m_settings;
+    DownloadFlow m_downloadFlow;
     MacAssignment m_macAssignment;
-    ImageDownload m_download;
-    ImageBuilder m_builder;
     QTimer m_timer1;
     PortWatcher m_portWatcher;
     TrafficView *m_trafficView = nullptr;
-    // When the running download started, for the time left.
-    qint64 m_downloadStartMs = 0;
-    qint64 m_imageSize = -1;
 
     QString m_programFolder;
     FileFolders m_folders;
-    // Where the running or last build made its files.
-    QString m_workFolder;
     QString m_macCounterPath;
     PageFileList m_pageFileList;
     bool m_pageListChanged = false;
     bool m_macAssignmentMode = false;
     Exchange *m_started = nullptr;
-    // The settings as the unit held them after the last read or successful write.
-    std::optional<SettingsSnapshot> m_reference;
-    QMap<SettingsField, FieldMark> m_marks;
-    bool m_marksPending = false;
-    // For a mismatch mark: the field's text when it was marked; an edit clears the mark.
-    QMap<SettingsField, QString> m_mismatchText;
     QString m_shownPortText;
 };

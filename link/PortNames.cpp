@@ -2,7 +2,7 @@
 
 #include "settings/TextFile.h"
 
-#include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 namespace {
@@ -125,18 +125,9 @@ bool SetComPortDevice(const QString &filePath, int number, const QString &device
     }
 
     QByteArray old;
-    QFile existing(filePath);
-    if (existing.exists()) {
-        bool readable = existing.open(QIODevice::ReadOnly);
-        if (readable) {
-            old = existing.readAll();
-            readable = existing.error() == QFileDevice::NoError;
-            existing.close();
-        }
-        if (!readable) {
-            *error = QStringLiteral("Cannot open file %1").arg(filePath);
+    if (QFileInfo::exists(filePath)) {
+        if (!ReadRegularFile(filePath, kLargestTextFile, &old, error))
             return false;
-        }
         // Text after a NUL byte would not survive the rewrite.
         if (old.contains('\0')) {
             *error = QStringLiteral("%1 is not a text file; it was left as it is.").arg(filePath);

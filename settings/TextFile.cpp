@@ -1,7 +1,15 @@
 #include "TextFile.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -36,19 +44,87 @@ QStringList SplitTextLines(const QByteArray &bytes, TextEncoding encoding)
     return lines;
 }
 
+bool ReadRegularFile(const QString &path, qint64 maxBytes, QByteArray *bytes, QString *error)
+{
+    const QString cannotOpen = QStringLiteral("Cannot open file %1").arg(path);
+    const QString notRegular = cannotOpen + QStringLiteral(": not a regular file");
+    const QString tooLarge = cannotOpen + QStringLiteral(": larger than %1 bytes").arg(maxBytes);
+    // A folder keeps the plain text: it is no file at all.
+    if (QFileInfo(path).isDir()) {
+        *error = cannotOpen;
+        return false;
+    }
+    QFile file;
+#ifdef Q_OS_UNIX
+    // Opened without waiting (a FIFO would block the open itself until a writer came), then
+    // judged by what was opened, so nothing swapped in after a check can slip through.
+    int fd = -1;
+    do {
+        fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        *error = cannotOpen;
+        return false;
+    }
+    struct stat info = {};
+    if (::fstat(fd, &info) != 0) {
+        ::close(fd);
+        *error = cannotOpen;
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        ::close(fd);
+        *error = S_ISDIR(info.st_mode) ? cannotOpen : notRegular;
+        return false;
+    }
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        *error = cannotOpen;
+        return false;
+    }
+#else
+    file.setFileName(path);
+    if (!QFileInfo(path).isFile()) {
+        *error = QFileInfo::exists(path) ? notRegular : cannotOpen;
+        return false;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = cannotOpen;
+        return false;
+    }
+#endif
+    if (file.size() > maxBytes) {
+        *error = tooLarge;
+        return false;
+    }
+    // Read in pieces up to the cap: a file that grows while it is read (or a system file whose
+    // size says 0) can never make it more.
+    QByteArray read;
+    char piece[64 * 1024];
+    for (;;) {
+        const qint64 got = file.read(piece, sizeof piece);
+        if (got < 0 || file.error() != QFileDevice::NoError) {
+            *error = cannotOpen;
+            return false;
+        }
+        if (got == 0)
+            break;
+        if (read.size() + got > maxBytes) {
+            *error = tooLarge;
+            return false;
+        }
+        read.append(piece, got);
+    }
+    *bytes = read;
+    return true;
+}
+
 bool ReadTextFileLines(const QString &path, QStringList *lines, QString *error,
                        TextEncoding encoding)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("Cannot open file %1").arg(path);
+    QByteArray bytes;
+    if (!ReadRegularFile(path, kLargestTextFile, &bytes, error))
         return false;
-    }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        *error = QStringLiteral("Cannot open file %1").arg(path);
-        return false;
-    }
     *lines = SplitTextLines(bytes, encoding);
     return true;
 }

@@ -15,12 +15,23 @@ enum class TextEncoding
     System
 };
 
+// The largest text file read: far beyond any settings file, page list, counter or port map, and
+// small enough that a wrong file named by mistake costs nothing.
+constexpr qint64 kLargestTextFile = 4 * 1024 * 1024;
+
+// Reads a whole regular file of at most `maxBytes` bytes: the one reader for every file the
+// program takes in (text files and images). Never waits: a FIFO, a device or a socket is refused
+// without reading a byte, so /dev/zero or a pipe named by mistake cannot hang or exhaust memory.
+// On failure returns false, leaves *bytes untouched and sets *error to "Cannot open file <path>",
+// followed by ": not a regular file" or ": larger than <maxBytes> bytes" for those refusals.
+bool ReadRegularFile(const QString &path, qint64 maxBytes, QByteArray *bytes, QString *error);
+
 // Splits file bytes into lines: CR LF, a lone CR or a lone LF ends a line; a last line without an
 // end counts; an empty input gives no lines; a NUL byte ends the text.
 QStringList SplitTextLines(const QByteArray &bytes, TextEncoding encoding = TextEncoding::Bytes);
 
-// Reads a whole file and splits it. On failure returns false, leaves *lines untouched and sets
-// *error to "Cannot open file <path>".
+// Reads a whole file through ReadRegularFile (at most kLargestTextFile bytes) and splits it. On
+// failure returns false, leaves *lines untouched and sets *error as ReadRegularFile does.
 bool ReadTextFileLines(const QString &path, QStringList *lines, QString *error,
                        TextEncoding encoding = TextEncoding::Bytes);
 

@@ -2,7 +2,7 @@
 
 #include "XmodemFrame.h"
 
-#include <QFile>
+#include "settings/TextFile.h"
 
 namespace {
 constexpr char kAck = 0x06;
@@ -17,22 +17,11 @@ constexpr int kEotAckTicks = 30;
 
 bool LoadImageFile(const QString &path, QByteArray *image, QString *logLine)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *logLine = QStringLiteral("Image file read error: ") + file.errorString();
+    QString error;
+    if (!ReadRegularFile(path, kLargestImageRead, image, &error)) {
+        *logLine = QStringLiteral("Image file read error: ") + error;
         return false;
     }
-    if (file.size() > kLargestImageRead) {
-        *logLine =
-            QStringLiteral("Image file read error: %1 bytes is far too large").arg(file.size());
-        return false;
-    }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        *logLine = QStringLiteral("Image file read error: ") + file.errorString();
-        return false;
-    }
-    *image = bytes;
     return true;
 }
 
@@ -84,11 +73,18 @@ void ImageDownload::HandleReply(ExchangeLink &link, const QByteArray &reply)
             m_step = SendImageBlock(link) ? AwaitFinalAck : AwaitBlockAck;
         break;
     case AwaitBlockAck:
-        // A NAK sends nothing: no block goes out twice, the time-out ends the transfer.
+        if (byte == kNak) {
+            RefuseBlock(link);
+            return;
+        }
         if (byte == kAck && SendImageBlock(link))
             m_step = AwaitFinalAck;
         break;
     case AwaitFinalAck:
+        if (byte == kNak) {
+            RefuseBlock(link);
+            return;
+        }
         if (byte == kAck) {
             link.SendBytes(QByteArray(1, kEot), kEotAckTicks);
             m_step = AwaitEotAck;
@@ -117,6 +113,22 @@ bool ImageDownload::SendImageBlock(ExchangeLink &link)
     const bool final = IsFinalBlock(m_blockCounter, size);
     ++m_blockCounter;
     return final;
+}
+
+void ImageDownload::RefuseBlock(ExchangeLink &link)
+{
+    // No block goes out twice: the unit is told the transfer is over, and the failure names
+    // the block it refused rather than passing for a unit that fell silent.
+    link.SendBytes(QByteArray(2, kCan), 0);
+    ExchangeResult result;
+    result.outcome = ExchangeResult::Outcome::Failed;
+    result.error = ExchangeError::NoCommunication;
+    result.boxKind = MessageKind::Error;
+    result.boxText = QStringLiteral("Cannot communicate with TOLVEX\nError 7");
+    result.logLine = QStringLiteral("Cannot communicate with TOLVEX");
+    result.diagnosis = QStringLiteral("The unit refused block %1 (NAK); blocks are not sent again")
+                           .arg(m_blockCounter - 1);
+    link.Finish(result);
 }
 
 void ImageDownload::Abort(ExchangeLink &link, EndCause cause)

@@ -21,14 +21,16 @@ public:
 // The largest image file read into memory; far beyond any image the build admits.
 constexpr qint64 kLargestImageRead = 16 * 1024 * 1024;
 
-// Reads the image to send. On failure *logLine says why ("Image file read error" and the
-// reason); the box is "Cannot open file\nError 3".
+// Reads the image to send (a regular file of at most kLargestImageRead bytes). On failure
+// *logLine says why ("Image file read error: " and the reader's message); the box is
+// "Cannot open file\nError 3".
 bool LoadImageFile(const QString &path, QByteArray *image, QString *logLine);
 
 // "Download To TOLVEX" with a loaded image: the version query, "zp", then the image in
 // acknowledged 132-byte blocks (checksum XMODEM with 0xFF padding, no block ever sent twice),
 // then EOT. Only the version query is retried after a time-out; once "zp" went out, a
-// time-out or a cancel sends CAN CAN so the unit leaves its transfer, and the download fails.
+// time-out, a cancel or a NAK to a block sends CAN CAN so the unit leaves its transfer, and the
+// download fails.
 class ImageDownload : public Exchange
 {
 public:
@@ -68,6 +70,9 @@ public:
 private:
     // Sends the block the counter points at; true when it was the final block.
     bool SendImageBlock(ExchangeLink &link);
+    // The unit answered the last block with NAK: CAN CAN, and the download fails (Error 7)
+    // naming that block.
+    void RefuseBlock(ExchangeLink &link);
 
     DownloadView &m_view;
     int m_step = Idle;

@@ -495,6 +495,8 @@ void TestMainFormUi::inputs_haveAccessibleNames_data()
                           << "File List";
     QTest::newRow("progress") << "WebPagedxfProgressBar"
                               << "Progress";
+    QTest::newRow("cancel download") << "CancelDownloadButton"
+                                     << "Cancel Download";
 }
 
 void TestMainFormUi::inputs_haveAccessibleNames()
@@ -536,7 +538,8 @@ void TestMainFormUi::window_isSizedAndEverythingEnabled()
         if (qobject_cast<QTabBar *>(widget->parentWidget()))
             continue;
         // Cancel has nothing to cancel until an exchange runs.
-        QCOMPARE(widget->isEnabled(), widget != m_ui.CancelButton);
+        QCOMPARE(widget->isEnabled(),
+                 widget != m_ui.CancelButton && widget != m_ui.CancelDownloadButton);
     }
     for (QWidget *widget :
          {static_cast<QWidget *>(m_ui.NewMAC1Edit), static_cast<QWidget *>(m_ui.NewMAC2Edit),

@@ -19,6 +19,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 } // namespace
@@ -200,13 +204,33 @@ private slots:
         QVERIFY(ui.UseBroadcastdxfCheckBox->Checked());
     }
 
-    void loadMissingFile_reportsAndChangesNothing()
+    void loadUnreadableFile_reportsAndChangesNothing_data()
     {
+        QTest::addColumn<QString>("file"); // "fifo" is made as one
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing") << "missing.txt"
+                                 << "";
+#ifdef Q_OS_UNIX
+        QTest::newRow("/dev/zero") << "/dev/zero"
+                                   << ": not a regular file";
+        QTest::newRow("FIFO") << "fifo"
+                              << ": not a regular file";
+#endif
+    }
+    void loadUnreadableFile_reportsAndChangesNothing()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, reason);
+        const QString chosen = file.startsWith('/') ? file : path(file);
+#ifdef Q_OS_UNIX
+        if (file == "fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(chosen).constData(), 0600), 0);
+#endif
         auto form = makeForm();
         form->Ui().ClientPortCSpinEdit->SetValue(4000);
-        dialogs->fileNames = {path("missing.txt")};
-        form->LoadButtonClick();
-        QCOMPARE(dialogs->boxTexts(), QStringList{"Cannot open file " + path("missing.txt")});
+        dialogs->fileNames = {chosen};
+        form->LoadButtonClick(); // returns at once: a FIFO without a writer is never waited on
+        QCOMPARE(dialogs->boxTexts(), QStringList{"Cannot open file " + chosen + reason});
         QCOMPARE(form->Ui().ClientPortCSpinEdit->Value(), 4000);
     }
 

@@ -20,6 +20,7 @@
 #include <csignal>
 #include <memory>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -205,6 +206,15 @@ private slots:
         QTest::newRow("settings file missing")
             << QStringList{"-p", "{unit}", "write", "{dir}/none.txt"} << 3
             << "Cannot open file {dir}/none.txt";
+        QTest::newRow("settings file is /dev/zero")
+            << QStringList{"-p", "{unit}", "write", "/dev/zero"} << 3
+            << "Cannot open file /dev/zero: not a regular file";
+        QTest::newRow("settings file is a FIFO")
+            << QStringList{"-p", "{unit}", "verify", "{dir}/fifo"} << 3
+            << "Cannot open file {dir}/fifo: not a regular file";
+        QTest::newRow("page list is a FIFO")
+            << QStringList{"-p", "{unit}", "download", "--list", "{dir}/fifo"} << 3
+            << "Cannot open file {dir}/fifo: not a regular file";
         QTest::newRow("settings invalid")
             << QStringList{"-p", "{unit}", "write", "{dir}/invalid.txt"} << 3
             << "There are errors in settings file {dir}/invalid.txt:\n  Connect Timeout must be "
@@ -249,6 +259,7 @@ private slots:
         file("index.htm", "<html></html>");
         file("ffff.txt", "FF\r\nFF\r\n");
         file("bad.txt", "12\r\nAB\r\n\r\n");
+        QCOMPARE(::mkfifo(QFile::encodeName(path("fifo")).constData(), 0600), 0);
         const QString bare = toolCopy("bare");
         for (QString &argument : arguments)
             argument.replace("{unit}", unit).replace("{dir}", dir->path());
@@ -547,6 +558,25 @@ private slots:
             QCOMPARE(ReadTestFile(path(QString(got) + "/index.htm")), index);
             QCOMPARE(ReadTestFile(path(QString(got) + "/inputs.cgi")), inputs);
         }
+    }
+
+    void download_pagesSharingAName_refusedNamingBoth_beforeAnyUnit()
+    {
+        QDir().mkpath(path("a"));
+        QDir().mkpath(path("b"));
+        const QString first = file("a/index.htm", "first");
+        const QString second = file("b/Index.htm", "second");
+        const QString unit = sim();
+        TolvexRun run;
+        QVERIFY(run.Run({"download", "-p", unit, "--json", first, second}));
+        QCOMPARE(run.ExitCode(), 3);
+        const QList<QJsonObject> builds = run.Events("build");
+        QCOMPARE(builds.size(), 2);
+        QCOMPARE(builds[1].value("result").toString(), QString("failed"));
+        const QString message = run.Events("error").value(0).value("message").toString();
+        QVERIFY2(message.contains(first) && message.contains(second), qPrintable(message));
+        QTest::qWait(100);
+        QCOMPARE(sims[0]->receivedLines(), QList<QByteArray>());
     }
 
     void cancel_sigintDuringDownloads_canCanToEachUnit_cancelledLines_130()

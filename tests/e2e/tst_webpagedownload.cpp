@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -224,18 +225,24 @@ private slots:
     void transferFails_unitCancelled_cleanedUp_nextDownloadWorks_data()
     {
         QTest::addColumn<QStringList>("fault");
-        QTest::newRow("unit NAKs a block") << QStringList{"--nak-block", "2"};
-        QTest::newRow("unit falls silent") << QStringList{"--stop-ack-after", "3"};
+        QTest::addColumn<QString>("diagnosis"); // the log's last line starts so
+        QTest::newRow("unit NAKs a block")
+            << QStringList{"--nak-block", "2"} << "The unit refused block 2 ";
+        QTest::newRow("unit falls silent")
+            << QStringList{"--stop-ack-after", "3"} << "The unit answered and then stopped";
     }
 
     void transferFails_unitCancelled_cleanedUp_nextDownloadWorks()
     {
         QFETCH(QStringList, fault);
+        QFETCH(QString, diagnosis);
         bringUp(fault);
         addPage("inputs.cgi", QByteArray(2000, 'x'));
         form->DownloadButtonClick();
         QVERIFY(waitForBox());
         QCOMPARE(dialogs->boxTexts(), QStringList{"Cannot communicate with TOLVEX\nError 7"});
+        QVERIFY2(form->LogLines().last().startsWith(diagnosis),
+                 qPrintable(form->LogLines().join(" | ")));
         // The unit was told the transfer is over; nothing but "sv" and "zp" went out as lines.
         QVERIFY(sim->waitForEvent("XMODEM END cancelled", 3000));
         QCOMPARE(sim->receivedLines(), (QList<QByteArray>{"sv\r\n", "zp\r\n"}));
@@ -252,16 +259,31 @@ private slots:
                  qPrintable(dialogs->boxTexts().join(" | ")));
     }
 
+    void operatorCancel_midTransfer_unitToldNoOkBox_data()
+    {
+        QTest::addColumn<bool>("onWebPagesPage");
+        QTest::newRow("Cancel on the General page") << false;
+        QTest::newRow("Cancel beside the progress") << true;
+    }
+
     void operatorCancel_midTransfer_unitToldNoOkBox()
     {
+        QFETCH(bool, onWebPagesPage);
         bringUp({"--wire-delay"});
+        form->Ui().MainPageControl->setCurrentIndex(onWebPagesPage ? MainFormUi::WebPagesPage
+                                                                   : MainFormUi::GeneralPage);
+        QPushButton *cancel =
+            onWebPagesPage ? form->Ui().CancelDownloadButton : form->Ui().CancelButton;
+        QVERIFY(!cancel->isEnabled());
         addPage("inputs.cgi", QByteArray(20000, 'z'));
         form->DownloadButtonClick();
         QVERIFY(QTest::qWaitFor([&] { return form->Download().DownloadStep() >= 3; }, 10000));
         QVERIFY(QTest::qWaitFor(
             [&] { return form->Ui().ImageSizeLabel->text().contains(" s left"); }, 10000));
-        QVERIFY(form->Ui().CancelButton->isEnabled());
-        form->Ui().CancelButton->click();
+        // Seen and pressable where the operator watches the exchange.
+        QVERIFY(cancel->isVisibleTo(form));
+        QVERIFY(cancel->isEnabled());
+        cancel->click();
         QVERIFY(sim->waitForEvent("XMODEM END cancelled", 3000));
         QTest::qWait(300);
         QVERIFY(dialogs->boxes.isEmpty());
@@ -269,6 +291,28 @@ private slots:
         QVERIFY(form->Ui().DownloadButton->isEnabled());
         QVERIFY(form->Ui().WebPagedxfProgressBar->isHidden());
         QVERIFY(form->Ui().ImageSizeLabel->text().contains("\nStopped after "));
+    }
+
+    void pagesSharingAName_refusedNamingBoth_nothingBuiltOrSent()
+    {
+        bringUp();
+        addPage("index.htm", "first");
+        const QString other = dir->filePath("other/INDEX.HTM");
+        QVERIFY(QDir().mkpath(dir->filePath("other")));
+        QVERIFY(WriteTestFile(other, "second"));
+        dialogs->fileLists << QStringList{other};
+        form->AddButtonClick();
+        replaceBuilder("#!/bin/sh\ntouch \"$(dirname \"$0\")/builder-ran\"\n");
+        form->DownloadButtonClick();
+        const QString box = dialogs->boxTexts().value(0);
+        QVERIFY2(box.contains(pages + "/index.htm") && box.contains(other), qPrintable(box));
+        QVERIFY(form->LogLines().last().contains(other));
+        QVERIFY(copies().isEmpty());
+        QVERIFY(form->Ui().DownloadButton->isEnabled());
+        QTest::qWait(300);
+        QVERIFY(!QFile::exists(program + "/builder-ran"));
+        QVERIFY(sim->receivedLines().isEmpty());
+        QCOMPARE(dialogs->boxes.size(), 1);
     }
 
     void portCannotOpen_buildFilesDeleted()

@@ -1,4 +1,12 @@
+#include "link/PortNames.h"
+#include "settings/SettingsFile.h"
 #include "settings/TextFile.h"
+#include "webpages/ImageDownload.h"
+#include "webpages/PageFileList.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <functional>
 
 #include <QDir>
 #include <QFile>
@@ -8,8 +16,11 @@
 #ifdef Q_OS_UNIX
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
+
+Q_DECLARE_METATYPE(std::function<bool(const QString &, QString *)>)
 
 namespace {
 
@@ -52,6 +63,10 @@ private slots:
     void read_missingFile_failsAndLeavesLines();
     void read_directory_fails();
     void read_bytesMapOneToOne();
+    void read_onlyRegularFilesUnderTheCap_data();
+    void read_onlyRegularFilesUnderTheCap();
+    void everyReader_refusesAFifoAtOnce_data();
+    void everyReader_refusesAFifoAtOnce();
     void write_addsCrLfAfterEveryLine();
     void write_replacesExistingFile();
     void write_targetIsDirectory_fails();
@@ -230,6 +245,112 @@ void TestTextFile::write_diskFull_leavesOldFile()
     QCOMPARE(error, "Cannot create file " + path);
     QCOMPARE(ReadAll(path), QByteArray("old\r\n"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"out.txt"});
+#endif
+}
+
+void TestTextFile::read_onlyRegularFilesUnderTheCap_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason"); // after "Cannot open file <path>"; "-" reads fine
+    QTest::newRow("regular") << "regular"
+                             << "-";
+    QTest::newRow("at the cap") << "at the cap"
+                                << "-";
+    QTest::newRow("one byte over the cap") << "over the cap"
+                                           << ": larger than 4194304 bytes";
+    QTest::newRow("folder") << "folder"
+                            << "";
+    QTest::newRow("missing") << "missing"
+                             << "";
+#ifdef Q_OS_UNIX
+    QTest::newRow("FIFO without a writer") << "fifo"
+                                           << ": not a regular file";
+    QTest::newRow("/dev/zero") << "/dev/zero"
+                               << ": not a regular file";
+    QTest::newRow("link to /dev/zero") << "link to /dev/zero"
+                                       << ": not a regular file";
+#endif
+}
+
+// Settings, page lists, counters, port maps and images are all read here: a wrong file named by
+// mistake gets a clear refusal, never a hang on a pipe or a read that never ends.
+void TestTextFile::read_onlyRegularFilesUnderTheCap()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    QString path = dir.filePath("file.txt");
+    const qint64 cap = 4 * 1024 * 1024; // restated
+    if (kind == "regular")
+        QVERIFY(WriteAll(path, "ax1 5\r\n"));
+    else if (kind == "at the cap" || kind == "over the cap")
+        QVERIFY(WriteAll(path, QByteArray(kind == "at the cap" ? cap : cap + 1, 'x')));
+    else if (kind == "folder")
+        path = dir.path();
+    else if (kind == "/dev/zero")
+        path = "/dev/zero";
+#ifdef Q_OS_UNIX
+    else if (kind == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else if (kind == "link to /dev/zero")
+        QVERIFY(QFile::link("/dev/zero", path));
+#endif
+
+    QElapsedTimer timer;
+    timer.start();
+    QByteArray bytes("untouched");
+    QString error;
+    const bool read = ReadRegularFile(path, cap, &bytes, &error);
+    QVERIFY(timer.elapsed() < 5000);
+    QCOMPARE(read, reason == "-");
+    if (read) {
+        QVERIFY(bytes != "untouched");
+        return;
+    }
+    QCOMPARE(bytes, QByteArray("untouched"));
+    QCOMPARE(error, "Cannot open file " + path + reason);
+    QStringList lines{"kept"};
+    QVERIFY(!ReadTextFileLines(path, &lines, &error));
+    QCOMPARE(lines, QStringList{"kept"});
+}
+
+void TestTextFile::everyReader_refusesAFifoAtOnce_data()
+{
+    using Reader = std::function<bool(const QString &, QString *)>;
+    QTest::addColumn<Reader>("reader");
+    QTest::newRow("settings file") << Reader([](const QString &path, QString *error) {
+        CommandQueue queue;
+        QList<SettingsUpdate> updates;
+        return LoadSettingsFile(path, queue, &updates, error);
+    });
+    QTest::newRow("page list") << Reader([](const QString &path, QString *error) {
+        PageFileList list;
+        return LoadPageList(path, &list, error);
+    });
+    QTest::newRow("port map") << Reader([](const QString &path, QString *error) {
+        return SetComPortDevice(path, 1, QStringLiteral("/dev/ttyUSB0"), error);
+    });
+    QTest::newRow("image") << Reader([](const QString &path, QString *error) {
+        QByteArray image;
+        return LoadImageFile(path, &image, error);
+    });
+}
+
+void TestTextFile::everyReader_refusesAFifoAtOnce()
+{
+#ifdef Q_OS_UNIX
+    using Reader = std::function<bool(const QString &, QString *)>;
+    QFETCH(Reader, reader);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("fifo");
+    QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    QString error;
+    QVERIFY(!reader(path, &error));
+    QVERIFY2(error.contains("Cannot open file " + path + ": not a regular file"),
+             qPrintable(error));
+    QVERIFY(QFileInfo(path).exists() && !QFileInfo(path).isFile()); // left as it was
+#else
+    QSKIP("FIFOs are POSIX only");
 #endif
 }
 

@@ -7,6 +7,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 namespace {
 // Restated here rather than taken from the code under test.
 const QByteArray SOH("\x01", 1);
@@ -162,14 +166,52 @@ private slots:
         QCOMPARE(host->totalShown, qint64(1000));
     }
 
-    void nakAndOtherBytesDuringBlocks_sendNothing()
+    void otherBytesDuringBlocks_sendNothing()
     {
         startToFirstBlock(imageOf(1000));
         const qsizetype sent = port->writes.size();
-        for (const QByteArray &b : {NAK, QByteArray("\x00", 1), QByteArray("C"), EOT,
+        for (const QByteArray &b : {QByteArray("\x00", 1), QByteArray("C"), EOT,
                                     QByteArray("Error\r\n"), QByteArray("SV1.0.5-UDP\r\n")})
             port->Feed(b);
         QCOMPARE(port->writes.size(), sent);
+        QVERIFY(engine->Running());
+    }
+
+    void nakToABlock_endsAtOnce_namesTheBlock_nothingResent_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("acks"); // blocks acknowledged before the NAK
+        QTest::newRow("first block") << 1000 << 0;
+        QTest::newRow("fourth block") << 1000 << 3;
+        QTest::newRow("final block") << 1000 << 7;
+        QTest::newRow("only block") << 100 << 0;
+    }
+    void nakToABlock_endsAtOnce_namesTheBlock_nothingResent()
+    {
+        QFETCH(int, size);
+        QFETCH(int, acks);
+        startToFirstBlock(imageOf(size));
+        for (int i = 0; i < acks; ++i)
+            port->Feed(ACK);
+        const qsizetype sent = port->writes.size();
+        port->Feed(NAK);
+        // The unit is told at once; no block goes out again, before or after the end.
+        QCOMPARE(port->writes.mid(sent), QList<QByteArray>{CAN_CAN});
+        for (int i = 0; i < 3; ++i)
+            port->Feed(ACK);
+        ticks(50);
+        QCOMPARE(port->writes.mid(sent), QList<QByteArray>{CAN_CAN});
+        QCOMPARE(results.size(), 1);
+        QCOMPARE(results.at(0).error, ExchangeError::NoCommunication);
+        QCOMPARE(host->boxes.size(), 1);
+        QCOMPARE(host->boxes.at(0).text, kError7);
+        const QString diagnosis = results.at(0).diagnosis;
+        QVERIFY2(diagnosis.startsWith(QStringLiteral("The unit refused block %1 ").arg(acks + 1)),
+                 qPrintable(diagnosis));
+        QVERIFY(!diagnosis.contains("stopped answering"));
+        QCOMPARE(host->log.mid(host->log.size() - 2),
+                 (QStringList{"Cannot communicate with TOLVEX", diagnosis}));
+        verifyEnded();
     }
 
     void firstByteOtherThanNak_showsProgress_sendsNothing()
@@ -371,9 +413,12 @@ private slots:
         QTest::addColumn<QString>("logLine");
         QTest::newRow("small") << qint64(700) << "";
         QTest::newRow("16 MiB") << qint64(16 * 1024 * 1024) << "";
-        QTest::newRow("one byte more") << qint64(16 * 1024 * 1024 + 1)
-                                       << "Image file read error: 16777217 bytes is far too large";
-        QTest::newRow("missing") << qint64(-1) << "Image file read error: ";
+        QTest::newRow("one byte more")
+            << qint64(16 * 1024 * 1024 + 1) << "Image file read error: Cannot open file ";
+        QTest::newRow("missing") << qint64(-1) << "Image file read error: Cannot open file ";
+#ifdef Q_OS_UNIX
+        QTest::newRow("fifo") << qint64(-2) << "Image file read error: Cannot open file ";
+#endif
     }
     void loadImageFile()
     {
@@ -381,6 +426,10 @@ private slots:
         QFETCH(QString, logLine);
         QTemporaryDir dir;
         const QString path = dir.filePath("WebPages.bin");
+#ifdef Q_OS_UNIX
+        if (size == -2) // a FIFO with no writer: refused at once, never waited on
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+#endif
         if (size >= 0) {
             QFile file(path);
             QVERIFY(file.open(QIODevice::WriteOnly));
@@ -392,6 +441,8 @@ private slots:
         QVERIFY2(logLine.isEmpty() ? logged.isEmpty() : logged.startsWith(logLine),
                  qPrintable(logged));
         QCOMPARE(image.size(), logLine.isEmpty() ? size : 9);
+        if (size > 16 * 1024 * 1024)
+            QVERIFY2(logged.endsWith(": larger than 16777216 bytes"), qPrintable(logged));
     }
 };
 

@@ -5,7 +5,6 @@
 #include "Interrupts.h"
 #include "TolvexVersion.h"
 #include "UnitJob.h"
-#include "webpages/ImageDownload.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -29,7 +28,7 @@ Gang::Gang(JobPlan &plan, EventSink &events, ProductionRecord *record, QObject *
             unit->Tick();
         m_events.Tick();
     });
-    connect(&m_builder, &ImageBuilder::Finished, this, &Gang::OnImageBuilt);
+    connect(&m_maker, &ImageMaker::Finished, this, &Gang::OnImageBuilt);
     for (const UnitPort &port : m_plan.ports) {
         m_units.push_back(std::make_unique<UnitJob>(m_plan, port, m_events, m_record));
         connect(m_units.back().get(), &UnitJob::RoundFinished, this, &Gang::OnUnitFinished);
@@ -78,32 +77,15 @@ void Gang::BuildNextImage()
         return;
     }
     const ImageInput &image = m_plan.steps.at(m_buildStep).image;
-    if (!m_workFolder) {
-        // A folder of this run's own, so runs side by side never pack each other's pages.
-        m_workFolder = std::make_unique<QTemporaryDir>();
-        if (!m_workFolder->isValid()) {
-            Fail(ExitStatus::kFileUnusable,
-                 QStringLiteral("Cannot create a work folder for the image build: %1")
-                     .arg(m_workFolder->errorString()));
-            return;
-        }
-    }
     QJsonObject event = RunEvent("build");
     event["state"] = QStringLiteral("begin");
     event["pages"] = image.pages.Count();
     event["source"] = image.source;
     m_events.Emit(event);
-    QStringList logLines;
-    if (!CopyPagesToTempFolder(m_workFolder->path(), image.pages, &logLines)) {
-        Fail(ExitStatus::kFileUnusable,
-             QStringLiteral("Error Copying Files\n") + logLines.join(QLatin1Char('\n')));
-        return;
-    }
-    m_builder.Start(FindBuilder(SystemFileFolders(m_plan.programFolder)), m_workFolder->path(),
-                    image.pages);
+    m_maker.Start(FindBuilder(SystemFileFolders(m_plan.programFolder)), image.pages);
 }
 
-void Gang::OnImageBuilt(const ImageBuildResult &result)
+void Gang::OnImageBuilt(const ImageMakerResult &result)
 {
     if (m_cancelled) {
         m_round = 1;
@@ -116,20 +98,12 @@ void Gang::OnImageBuilt(const ImageBuildResult &result)
     event["state"] = QStringLiteral("end");
     if (!result.ok) {
         event["result"] = QStringLiteral("failed");
-        event["message"] = result.boxText;
+        event["message"] = result.message;
         m_events.Emit(event);
-        Fail(ExitStatus::kFileUnusable, result.boxText);
+        Fail(ExitStatus::kFileUnusable, result.message);
         return;
     }
-    QString logLine;
-    const QString output = BuilderOutputPath(m_workFolder->path());
-    const bool loaded = LoadImageFile(output, &image.bytes, &logLine);
-    DeleteBuildFiles(m_workFolder->path(), image.pages);
-    if (!loaded) {
-        Fail(ExitStatus::kFileUnusable,
-             QStringLiteral("Cannot open file %1: %2").arg(output, logLine));
-        return;
-    }
+    image.bytes = result.image;
     image.sha256 = Sha256Hex(image.bytes);
     event["result"] = QStringLiteral("ok");
     event["size"] = image.bytes.size();
@@ -260,9 +234,9 @@ void Gang::Cancel(const QString &signalName)
     m_cancelledBy = signalName == QLatin1String("SIGINT") ? QStringLiteral("Ctrl-C") : signalName;
     if (!first)
         return;
-    if (m_builder.Running()) {
+    if (m_maker.Running()) {
         // The build's end cancels every unit's round before it starts.
-        m_builder.Cancel();
+        m_maker.Cancel();
         return;
     }
     bool anyRunning = false;

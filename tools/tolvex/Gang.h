@@ -1,10 +1,9 @@
 #pragma once
 
 #include "JobPlan.h"
-#include "webpages/ImageBuild.h"
+#include "webpages/ImageMaker.h"
 
 #include <QObject>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <memory>
 #include <vector>
@@ -35,7 +34,7 @@ signals:
 
 private:
     void BuildNextImage();
-    void OnImageBuilt(const ImageBuildResult &result);
+    void OnImageBuilt(const ImageMakerResult &result);
     void StartRound();
     void OnUnitFinished();
     void EndRound();
@@ -47,8 +46,8 @@ private:
     ProductionRecord *m_record;
     std::vector<std::unique_ptr<UnitJob>> m_units;
     QTimer m_tick;
-    ImageBuilder m_builder;
-    std::unique_ptr<QTemporaryDir> m_workFolder;
+    // Builds in a temporary folder of its own, so runs side by side never pack each other's pages.
+    ImageMaker m_maker;
     int m_buildStep = -1;
     StdinLines *m_stdin = nullptr;
     int m_round = 0;

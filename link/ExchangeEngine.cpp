@@ -222,6 +222,7 @@ int ExchangeEngine::CheckVersionReply(const QByteArray &versionText)
 
     m_log.AppendLog(QStringLiteral("Tolvex Version: ") + QString::fromLatin1(text));
     m_unitVersion = QString::fromLatin1(text).trimmed();
+    emit UnitVersionAnswered(m_unitVersion);
 
     if (text.isEmpty() || text.at(0) < '0' || text.at(0) > '9') {
         ++m_errorRetryCount;
@@ -339,7 +340,9 @@ void ExchangeEngine::Finish(const ExchangeResult &given)
     ended->Ended();
 
     ExchangeResult result = given;
+    ended->Describe(result);
     result.activity = m_activity;
+    result.unitVersion = m_unitVersion;
     emit RunningChanged(false);
 
     auto showBox = [this, &result] {

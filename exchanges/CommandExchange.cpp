@@ -35,8 +35,15 @@ bool CommandExchange::CarriesCode(const QByteArray &answer, const QByteArray &co
     return answer.size() >= code.size() && answer.left(code.size()).toLower() == code;
 }
 
-void CommandExchange::Describe(ExchangeResult &result) const
+void CommandExchange::Describe(ExchangeResult &result)
 {
+    if (!m_begun) {
+        // The port never opened: nothing of an earlier run counts, every line is unanswered.
+        ResetAttempt();
+        m_queue.Clear();
+        FillQueue(m_queue);
+        m_awaiting = false;
+    }
     result.lines = m_lines;
     auto unanswered = [&result](const QByteArray &line) {
         LineResult entry;
@@ -51,6 +58,7 @@ void CommandExchange::Describe(ExchangeResult &result) const
 
 void CommandExchange::Begin(ExchangeLink &link)
 {
+    m_begun = true;
     ResetAttempt();
     m_queue.Clear();
     FillQueue(m_queue);
@@ -107,7 +115,8 @@ void CommandExchange::HandleReply(ExchangeLink &link, const QByteArray &reply)
         entry.verdict = LineResult::Verdict::Ok; // the closing line's answer is not examined
     } else if (!CarriesCode(reply, code)) {
         entry.verdict = LineResult::Verdict::WrongCode;
-        link.Log(QStringLiteral("Wrong answer from TOLVEX to %1: %2").arg(entry.line, entry.answer));
+        link.Log(
+            QStringLiteral("Wrong answer from TOLVEX to %1: %2").arg(entry.line, entry.answer));
     } else {
         // Letter case is no reason to skip a check: the code goes on in upper case.
         QByteArray answer = reply;

@@ -16,10 +16,8 @@ public:
     void Begin(ExchangeLink &link) override;
     void HandleReply(ExchangeLink &link, const QByteArray &reply) override;
     void Retry(ExchangeLink &link) override;
-    void Describe(ExchangeResult &result) const override;
-
-    // The lines answered in this run (the last attempt after a retry), in the order sent.
-    const QList<LineResult> &AnsweredLines() const { return m_lines; }
+    void Describe(ExchangeResult &result) override;
+    void Ended() override { m_begun = false; }
 
     // The code a command line carries and its answer must carry, in lower case: "ax1" for
     // "ax15\r\n", "ba" for "ba3012"; empty for a line that carries none ("zc", "").
@@ -50,6 +48,7 @@ private:
 
     CommandQueue m_queue;
     QByteArray m_sent;
+    bool m_begun = false;    // this run began: its port opened
     bool m_awaiting = false; // m_sent went out and its answer has not come
     bool m_versionPending = false;
     bool m_probePending = false;

@@ -48,8 +48,8 @@ void ReadVerdict(const QString &dateTime, ExchangeResult &result)
         log << QStringLiteral("wrong answers to: ") + wrong.join(separator);
     }
     result.boxText = box.join(QLatin1Char('\r'));
-    result.logLine =
-        QStringLiteral("Data Read - Incomplete, ") + log.join(separator) + QLatin1Char(' ') + dateTime;
+    result.logLine = QStringLiteral("Data Read - Incomplete, ") + log.join(separator) +
+                     QLatin1Char(' ') + dateTime;
 }
 
 } // namespace

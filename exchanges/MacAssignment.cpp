@@ -36,7 +36,7 @@ LineResult::Verdict MacAssignment::HandleAnswer(ExchangeLink &, const QByteArray
     return NumberTaken() ? LineResult::Verdict::Ok : LineResult::Verdict::Differs;
 }
 
-void MacAssignment::Describe(ExchangeResult &result) const
+void MacAssignment::Describe(ExchangeResult &result)
 {
     CommandExchange::Describe(result);
     result.macSent = m_numberSent ? m_number : -1;

@@ -20,6 +20,7 @@ public:
     {
         m_number = number;
         m_numberSent = false;
+        m_answeredAddress.clear();
     }
     int Number() const { return m_number; }
     // Whether this run's "ma" line went to the port at least once: the number counts as given.
@@ -39,7 +40,7 @@ protected:
 public:
     void Begin(ExchangeLink &link) override;
     // The number sent and the address answered go into every result.
-    void Describe(ExchangeResult &result) const override;
+    void Describe(ExchangeResult &result) override;
 
 private:
     SettingsStore &m_settings;

@@ -41,17 +41,22 @@ void CheckOptions(QByteArrayView text, const SettingsSnapshot &c, Differences *m
 {
     auto on = [&text](qsizetype index) { return ByteAt(text, index) == '1'; };
     if (on(4) != c.dhcpEnabled)
-        messages->append({SettingsField::Dhcp, QStringLiteral("Get Address Automatically Write Error ")});
+        messages->append(
+            {SettingsField::Dhcp, QStringLiteral("Get Address Automatically Write Error ")});
     if (on(5) != c.useBroadcast)
-        messages->append({SettingsField::UseBroadcast, QStringLiteral("Use Broadcast Address Write Error ")});
+        messages->append(
+            {SettingsField::UseBroadcast, QStringLiteral("Use Broadcast Address Write Error ")});
     if (on(6) != c.clientEnabled)
-        messages->append({SettingsField::EnableClient, QStringLiteral("Enable Client Write Error ")});
+        messages->append(
+            {SettingsField::EnableClient, QStringLiteral("Enable Client Write Error ")});
     // "1" asks for Timed, anything else for CR/LF. With both boxes off the window means CR/LF
     // (the line it sends says so), so CR/LF is what Timed being off stands for.
     if (on(7) != c.serialTimed)
-        messages->append({SettingsField::SerialTimed, QStringLiteral("Serial Port Timed Write Error ")});
+        messages->append(
+            {SettingsField::SerialTimed, QStringLiteral("Serial Port Timed Write Error ")});
     if (on(10) != c.enableWatchdog)
-        messages->append({SettingsField::EnableWatchdog, QStringLiteral("Enable Watchdog Write Error ")});
+        messages->append(
+            {SettingsField::EnableWatchdog, QStringLiteral("Enable Watchdog Write Error ")});
 }
 
 void CheckB(QByteArrayView text, char second, const SettingsSnapshot &c, Differences *messages)
@@ -61,12 +66,14 @@ void CheckB(QByteArrayView text, char second, const SettingsSnapshot &c, Differe
     case 'A':
     case 'a':
         if (v != c.clientPort)
-            messages->append({SettingsField::PortNumber, QStringLiteral("Client Port Write Error ")});
+            messages->append(
+                {SettingsField::PortNumber, QStringLiteral("Client Port Write Error ")});
         break;
     case 'B':
     case 'b':
         if (BaudPosition(v) != c.baudIndex)
-            messages->append({SettingsField::BaudRate, QStringLiteral("Serial Port Baud Rate Write Error ")});
+            messages->append(
+                {SettingsField::BaudRate, QStringLiteral("Serial Port Baud Rate Write Error ")});
         break;
     case 'H':
     case 'h':
@@ -76,12 +83,14 @@ void CheckB(QByteArrayView text, char second, const SettingsSnapshot &c, Differe
     case 'J':
     case 'j':
         if (v != c.updatePeriod)
-            messages->append({SettingsField::UpdatePeriod, QStringLiteral("Update Period Write Error ")});
+            messages->append(
+                {SettingsField::UpdatePeriod, QStringLiteral("Update Period Write Error ")});
         break;
     case 'T':
     case 't':
         if (TimesTen(v) != c.serialTimedInterval)
-            messages->append({SettingsField::SerialTimedInterval, QStringLiteral("Serial Time Write Error ")});
+            messages->append(
+                {SettingsField::SerialTimedInterval, QStringLiteral("Serial Time Write Error ")});
         break;
     default:
         break;
@@ -105,9 +114,9 @@ QList<WriteEchoDifference> CheckWriteEchoFields(const QByteArray &reply,
         if (second == 'X' && input >= '1' && input <= '4') {
             const int k = input - '1';
             if (AtolSaturating(TailFrom(text, 3)) != controls.hysteresis[k])
-                messages.append({SettingsField(int(SettingsField::Hysteresis1) + k),
-                                 QStringLiteral("Analogue Input %1 Hysteresis Write Error ")
-                                     .arg(k + 1)});
+                messages.append(
+                    {SettingsField(int(SettingsField::Hysteresis1) + k),
+                     QStringLiteral("Analogue Input %1 Hysteresis Write Error ").arg(k + 1)});
         }
         break;
     }

@@ -175,12 +175,13 @@ public:
         (void)link;
         (void)cause;
     }
+    // Adds what this run did to the result of any end (its lines, the number sent), so a
+    // time-out or a cancel reports them as well as the exchange's own verdict does. Called
+    // once at every end, its port not opened included, just before Ended().
+    virtual void Describe(ExchangeResult &result) { (void)result; }
     // Called once when the exchange has ended, however it ended (its port could not even be
     // opened, included), before the result is reported: clean-up that every end needs.
     virtual void Ended() {}
-    // Adds what this run did to the result of any end (its lines, the number sent), so a
-    // time-out or a cancel reports them as well as the exchange's own verdict does.
-    virtual void Describe(ExchangeResult &result) const { (void)result; }
     // True while the unit answers in single bytes rather than lines.
     virtual bool SingleBytes() const { return false; }
 };

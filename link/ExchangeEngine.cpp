@@ -337,10 +337,9 @@ void ExchangeEngine::Finish(const ExchangeResult &given)
     Exchange *ended = m_current;
     m_current = nullptr;
     ++m_run;
-    ended->Ended();
-
     ExchangeResult result = given;
     ended->Describe(result);
+    ended->Ended();
     result.activity = m_activity;
     result.unitVersion = m_unitVersion;
     emit RunningChanged(false);

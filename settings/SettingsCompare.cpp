@@ -156,8 +156,8 @@ SettingsSnapshot SettingsAsUnitHolds(const SettingsSnapshot &settings)
 
 QString SettingsDifference::Code() const
 {
-    for (const char *code : {"ax1", "ax2", "ax3", "ax4", "ba", "bb", "bh", "bj", "bt", "eo", "nc",
-                             "ng", "ni", "ns"}) {
+    for (const char *code :
+         {"ax1", "ax2", "ax3", "ax4", "ba", "bb", "bh", "bj", "bt", "eo", "nc", "ng", "ni", "ns"}) {
         const QString c = QString::fromLatin1(code);
         if (FieldsOfLineCode(c).contains(field))
             return c;

@@ -29,5 +29,5 @@ QStringList SettingsLineCodes(const QStringList &lines);
 // finds different, in the order the write sends them; each side's line is built from its
 // settings as the unit holds them.
 QList<SettingsLineDifference> CompareSettingsLines(const SettingsSnapshot &expected,
-                                               const SettingsSnapshot &actual,
-                                               const QStringList &codes);
+                                                   const SettingsSnapshot &actual,
+                                                   const QStringList &codes);

@@ -486,8 +486,10 @@ private slots:
         QTest::addColumn<QString>("result");
         QTest::addColumn<int>("error");
         QTest::addColumn<int>("exitStatus");
-        QTest::newRow("silent") << "silent" << "failed" << 7 << 7;
-        QTest::newRow("cancelled") << "cancel" << "cancelled" << 0 << 130;
+        QTest::newRow("silent") << "silent"
+                                << "failed" << 7 << 7;
+        QTest::newRow("cancelled") << "cancel"
+                                   << "cancelled" << 0 << 130;
     }
     void assignMac_silenceOrCancel_neverAMismatch()
     {

@@ -11,6 +11,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QLineEdit>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -52,29 +53,53 @@ private slots:
         QTest::addColumn<QString>("leftOut");
 
         QTest::newRow("read: OK is no answer to ba")
-            << "read" << "ba=OK" << "Data read incomplete\rWrong answers to: ba"
-            << "Wrong answer from TOLVEX to ba: OK" << 4000 << 6 << "ba answered OK" << "ba";
+            << "read"
+            << "ba=OK"
+            << "Data read incomplete\rWrong answers to: ba"
+            << "Wrong answer from TOLVEX to ba: OK" << 4000 << 6 << "ba answered OK"
+            << "ba";
         QTest::newRow("read: another setting's line is no answer to bb")
-            << "read" << "bb=BA3013" << "Data read incomplete\rWrong answers to: bb"
+            << "read"
+            << "bb=BA3013"
+            << "Data read incomplete\rWrong answers to: bb"
             << "Wrong answer from TOLVEX to bb: BA3013" << 3012 << 6 << "bb answered BA3013"
             << "bb";
-        QTest::newRow("read: letter case does not matter")
-            << "read" << "ba=ba3013" << "Data read OK" << "" << 3013 << 0 << "" << "";
+        QTest::newRow("read: letter case does not matter") << "read"
+                                                           << "ba=ba3013"
+                                                           << "Data read OK"
+                                                           << "" << 3013 << 0 << ""
+                                                           << "";
         QTest::newRow("write: OK is no answer to ba3020")
-            << "write" << "ba=OK" << kError6 << "Wrong answer from TOLVEX to ba3020: OK" << -1 << 6
-            << "ba3020 answered OK" << "";
-        QTest::newRow("write: letter case does not matter")
-            << "write" << "ba=ba3020" << "Data sent OK" << "" << -1 << 0 << "" << "";
+            << "write"
+            << "ba=OK" << kError6 << "Wrong answer from TOLVEX to ba3020: OK" << -1 << 6
+            << "ba3020 answered OK"
+            << "";
+        QTest::newRow("write: letter case does not matter") << "write"
+                                                            << "ba=ba3020"
+                                                            << "Data sent OK"
+                                                            << "" << -1 << 0 << ""
+                                                            << "";
         QTest::newRow("write: nor does it hide a wrong value")
-            << "write" << "ba=ba3021" << kError6 << "Client Port Write Error " << -1 << 6
-            << "ba3020 answered ba3021" << "";
-        QTest::newRow("verify: OK is no answer to ba")
-            << "verify" << "ba=OK" << "" << "" << -1 << 6 << "ba answered OK" << "";
-        QTest::newRow("verify: letter case does not matter")
-            << "verify" << "ba=ba3012" << "" << "" << -1 << 0 << "" << "";
+            << "write"
+            << "ba=ba3021" << kError6 << "Client Port Write Error " << -1 << 6
+            << "ba3020 answered ba3021"
+            << "";
+        QTest::newRow("verify: OK is no answer to ba") << "verify"
+                                                       << "ba=OK"
+                                                       << ""
+                                                       << "" << -1 << 6 << "ba answered OK"
+                                                       << "";
+        QTest::newRow("verify: letter case does not matter") << "verify"
+                                                             << "ba=ba3012"
+                                                             << ""
+                                                             << "" << -1 << 0 << ""
+                                                             << "";
         QTest::newRow("assign-mac: OK is no answer to ma")
-            << "assign-mac" << "ma=OK" << "TOLVEX did not take the MAC address\rError 6"
-            << "Wrong answer from TOLVEX to ma4779: OK" << -1 << 6 << "ma4779 answered OK" << "";
+            << "assign-mac"
+            << "ma=OK"
+            << "TOLVEX did not take the MAC address\rError 6"
+            << "Wrong answer from TOLVEX to ma4779: OK" << -1 << 6 << "ma4779 answered OK"
+            << "";
     }
 
     void wrongCode()
@@ -109,18 +134,21 @@ private slots:
             TMainForm form(options, dialogs);
             if (command == "write")
                 QVERIFY(form.LoadSettingsFile(settings));
-            form.Ui().ClientPortCSpinEdit->SetValue(4000);
-            form.Ui().BaudRateComboBox->setCurrentIndex(0);
-            if (command == "read")
+            if (command == "read") {
+                // Values the unit does not hold, so a setting the read left alone shows.
+                form.Ui().ClientPortCSpinEdit->SetValue(4000);
+                form.Ui().BaudRateComboBox->setCurrentIndex(0);
                 form.ReadButtonClick();
-            else if (command == "write")
+            }
+            if (command == "write")
                 form.WriteButtonClick();
-            else
+            if (command == "assign-mac")
                 form.SendNewMACButtonClick();
             QVERIFY(QTest::qWaitFor([&] { return !dialogs.boxes.isEmpty(); }, 15000));
             QCOMPARE(dialogs.boxTexts(), QStringList{windowBox});
             if (!windowLog.isEmpty())
-                QVERIFY2(form.LogLines().contains(windowLog), qPrintable(form.LogLines().join('\n')));
+                QVERIFY2(form.LogLines().contains(windowLog),
+                         qPrintable(form.LogLines().join('\n')));
             if (port >= 0)
                 QCOMPARE(form.Ui().ClientPortCSpinEdit->Value(), port);
             if (command == "read" && leftOut == "bb") // the wrong answer set nothing
@@ -132,10 +160,13 @@ private slots:
         QStringList arguments{"--json", "-p", link};
         const QString saved = dir.filePath("saved.txt");
         if (command == "read")
-            arguments << "read" << "-o" << saved;
+            arguments << "read"
+                      << "-o" << saved;
         else if (command == "assign-mac")
-            arguments << "assign-mac" << "--mac" << "12AB" << "--counter"
-                      << dir.filePath("mac/SetMACAddress.txt");
+            arguments << "assign-mac"
+                      << "--mac"
+                      << "12AB"
+                      << "--counter" << dir.filePath("mac/SetMACAddress.txt");
         else
             arguments << command << settings;
         TolvexRun tool;

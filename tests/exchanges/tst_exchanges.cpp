@@ -145,7 +145,8 @@ private slots:
         QCOMPARE(host->boxes.size(), 1);
         QCOMPARE(host->boxes.at(0).text, QString("Data read incomplete\rTOLVEX refused: bb, eo"));
         QCOMPARE(results.value(0).outcome, ExchangeResult::Outcome::Incomplete);
-        QCOMPARE(results.value(0).LinesWith(LineResult::Verdict::Refused), (QStringList{"bb", "eo"}));
+        QCOMPARE(results.value(0).LinesWith(LineResult::Verdict::Refused),
+                 (QStringList{"bb", "eo"}));
     }
 
     void read_timeOutAfterTheVersion_probesWithAnEmptyLine_thenStartsOver()

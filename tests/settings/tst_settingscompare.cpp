@@ -23,10 +23,12 @@ private slots:
         QStringList texts;
         for (const SettingsDifference &d : CompareSettings(before, after))
             texts << d.Text();
-        QCOMPARE(texts, (QStringList{QString("IP Address 10.0.0.5 \u2192 10.0.0.6"),
-                                     QString("Baud Rate 19200 \u2192 9600"),
-                                     QString("Timed off \u2192 on"),
-                                     QString("Port Number 3012 \u2192 4001")}));
+        QCOMPARE(texts,
+                 (QStringList{QString("IP Address 10.0.0.5 \u2192 10.0.0.6"),
+                              QString("Baud Rate 19200 \u2192 9600"),
+                              // as the unit holds it: Timed on is CR/LF off
+                              QString("Use CR/LF on \u2192 off"), QString("Timed off \u2192 on"),
+                              QString("Port Number 3012 \u2192 4001")}));
         QVERIFY(CompareSettings(after, after).isEmpty());
     }
 
@@ -128,8 +130,11 @@ private slots:
         QTest::newRow("target") << "nc" << QStringList{"Target IP Address"};
         QTest::newRow("switches") << "eo"
                                   << QStringList{"Get Address Automatically",
-                                                 "Use Broadcast Address", "Enable Client", "Timed",
-                                                 "Use CR/LF", "Enable Watchdog"};
+                                                 "Use Broadcast Address",
+                                                 "Enable Client",
+                                                 "Timed",
+                                                 "Use CR/LF",
+                                                 "Enable Watchdog"};
         QTest::newRow("no setting") << "zc" << QStringList{};
         QTest::newRow("no such input") << "ax5" << QStringList{};
     }

@@ -124,8 +124,7 @@ OptionsResult ParseSimOptions(const QStringList &arguments, SimOptions *options,
         const QString value =
             f.valueName ? parser.values(name).join(QLatin1Char(',')) : QStringLiteral("on");
         if (f.valueName && name != QLatin1String("wrong-echo") && name != QLatin1String("refuse") &&
-            name != QLatin1String("answer-as") &&
-            parser.values(name).size() > 1) {
+            name != QLatin1String("answer-as") && parser.values(name).size() > 1) {
             *error = QStringLiteral("--%1 given more than once").arg(name);
             return OptionsResult::Error;
         }

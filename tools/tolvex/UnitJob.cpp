@@ -141,7 +141,8 @@ QString VerdictWord(LineResult::Verdict verdict)
 // The mismatch event's kind for a line's verdict.
 QString MismatchKind(LineResult::Verdict verdict)
 {
-    return verdict == LineResult::Verdict::Differs ? QStringLiteral("differs") : VerdictWord(verdict);
+    return verdict == LineResult::Verdict::Differs ? QStringLiteral("differs")
+                                                   : VerdictWord(verdict);
 }
 
 // The lines a read left unknown: refused, or answered with another code.
@@ -347,8 +348,9 @@ UnitJob::StepOutcome UnitJob::FromResult(const ExchangeResult &result) const
                 failing << LineWords(entry);
         }
     }
-    outcome.message = !failing.isEmpty() ? failing.join(QLatin1Char('\n'))
-                      : Lines(result.boxText.isEmpty() ? result.logLine : result.boxText);
+    outcome.message = !failing.isEmpty()
+                          ? failing.join(QLatin1Char('\n'))
+                          : Lines(result.boxText.isEmpty() ? result.logLine : result.boxText);
     if (!result.diagnosis.isEmpty())
         outcome.message += QLatin1Char('\n') + result.diagnosis;
     const QStringList refused = result.LinesWith(LineResult::Verdict::Refused);

@@ -201,6 +201,11 @@ void SettingsFlow::RefreshChangeMarks()
 {
     m_marksPending = false;
     const SettingsSnapshot now = ReadSettings();
+    QList<SettingsField> edited;
+    if (m_reference) {
+        for (const SettingsDifference &difference : CompareSettings(*m_reference, now))
+            edited << difference.field;
+    }
     for (SettingsField field : AllSettingsFields()) {
         const QString text = SettingsFieldText(now, field);
         if (m_mismatchText.contains(field)) {
@@ -208,8 +213,7 @@ void SettingsFlow::RefreshChangeMarks()
                 continue; // marked red until edited or read again
             m_mismatchText.remove(field);
         }
-        const bool edited = m_reference && SettingsFieldText(*m_reference, field) != text;
-        SetFieldMark(field, edited ? FieldMark::Edited : FieldMark::None);
+        SetFieldMark(field, edited.contains(field) ? FieldMark::Edited : FieldMark::None);
     }
 }
 
@@ -217,20 +221,7 @@ void SettingsFlow::MarkWriteMismatches()
 {
     const SettingsSnapshot now = ReadSettings();
     for (const WriteExchange::Mismatch &mismatch : m_write.Mismatches()) {
-        const QString code = mismatch.line.left(
-            mismatch.line.startsWith(QLatin1String("ax"), Qt::CaseInsensitive) ? 3 : 2);
-        for (SettingsField field : FieldsOfLineCode(code)) {
-            // The options line holds five switches: mark those its messages name.
-            if (code.compare(QLatin1String("eo"), Qt::CaseInsensitive) == 0) {
-                const QString name = field == SettingsField::SerialTimed
-                                         ? QStringLiteral("Serial Port Timed")
-                                         : SettingsFieldName(field);
-                bool named = false;
-                for (const QString &message : mismatch.messages)
-                    named = named || message.startsWith(name);
-                if (!named)
-                    continue;
-            }
+        for (SettingsField field : mismatch.fields) {
             m_mismatchText.insert(field, SettingsFieldText(now, field));
             SetFieldMark(field, FieldMark::Mismatch,
                          QStringLiteral("TOLVEX answered: ") + mismatch.answer);

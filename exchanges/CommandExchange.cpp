@@ -1,5 +1,7 @@
 #include "CommandExchange.h"
 
+#include <cctype>
+
 namespace {
 const QByteArray kVersionQuery = QByteArrayLiteral("sv\r\n");
 // After a time-out in the middle of the lines, an empty line asks whether the unit is back
@@ -16,24 +18,51 @@ QString CommandExchange::LineText(const QByteArray &line)
     return QString::fromLatin1(text);
 }
 
-ExchangeResult CommandExchange::MismatchResult(ExchangeLink &link, const QString &boxText,
-                                               const QString &logText) const
+QByteArray CommandExchange::LineCode(const QByteArray &line)
 {
-    ExchangeResult result;
-    result.outcome = ExchangeResult::Outcome::Failed;
-    result.error = ExchangeError::WriteMismatch;
-    result.boxKind = MessageKind::Error;
-    result.boxText = boxText;
-    result.logLine = logText + link.DateTimeText();
-    result.refusedLines = m_refused;
-    return result;
+    const QByteArray lower = line.left(3).toLower();
+    if (lower.size() == 3 && lower.startsWith("ax"))
+        return lower;
+    const QByteArray code = lower.left(2);
+    if (code.size() < 2 || code == "zc" || !std::isalpha(uchar(code.at(0))) ||
+        !std::isalpha(uchar(code.at(1))))
+        return QByteArray();
+    return code;
+}
+
+bool CommandExchange::CarriesCode(const QByteArray &answer, const QByteArray &code)
+{
+    return answer.size() >= code.size() && answer.left(code.size()).toLower() == code;
+}
+
+void CommandExchange::Describe(ExchangeResult &result)
+{
+    if (!m_begun) {
+        // The port never opened: nothing of an earlier run counts, every line is unanswered.
+        ResetAttempt();
+        m_queue.Clear();
+        FillQueue(m_queue);
+        m_awaiting = false;
+    }
+    result.lines = m_lines;
+    auto unanswered = [&result](const QByteArray &line) {
+        LineResult entry;
+        entry.line = LineText(line);
+        result.lines << entry;
+    };
+    if (m_awaiting)
+        unanswered(m_sent);
+    for (const QString &line : m_queue.Items())
+        unanswered(line.toLatin1());
 }
 
 void CommandExchange::Begin(ExchangeLink &link)
 {
+    m_begun = true;
     ResetAttempt();
     m_queue.Clear();
     FillQueue(m_queue);
+    m_awaiting = false;
     m_probePending = false;
     m_versionPending = QueriesVersion();
     if (m_versionPending)
@@ -45,10 +74,14 @@ void CommandExchange::Begin(ExchangeLink &link)
 void CommandExchange::SendNext(ExchangeLink &link)
 {
     if (m_queue.IsEmpty()) {
-        link.Finish(Conclude(link));
+        ExchangeResult result;
+        Describe(result);
+        SetCommandVerdict(Kind(), link.DateTimeText(), result);
+        link.Finish(result);
         return;
     }
     m_sent = m_queue.TakeFirst().toLatin1();
+    m_awaiting = true;
     link.SendLine(m_sent);
 }
 
@@ -68,11 +101,30 @@ void CommandExchange::HandleReply(ExchangeLink &link, const QByteArray &reply)
         SendNext(link);
         return;
     }
+    if (!m_awaiting)
+        return;
+    m_awaiting = false;
+    LineResult entry;
+    entry.line = LineText(m_sent);
+    entry.answer = LineText(reply);
+    const QByteArray code = LineCode(m_sent);
     if (reply == kErrorAnswer) {
-        m_refused << LineText(m_sent);
-        link.Log(QStringLiteral("Refused by TOLVEX: ") + LineText(m_sent));
+        entry.verdict = LineResult::Verdict::Refused;
+        link.Log(QStringLiteral("Refused by TOLVEX: ") + entry.line);
+    } else if (code.isEmpty()) {
+        entry.verdict = LineResult::Verdict::Ok; // the closing line's answer is not examined
+    } else if (!CarriesCode(reply, code)) {
+        entry.verdict = LineResult::Verdict::WrongCode;
+        link.Log(
+            QStringLiteral("Wrong answer from TOLVEX to %1: %2").arg(entry.line, entry.answer));
+    } else {
+        // Letter case is no reason to skip a check: the code goes on in upper case.
+        QByteArray answer = reply;
+        for (qsizetype i = 0; i < code.size(); ++i)
+            answer[i] = char(std::toupper(uchar(answer.at(i))));
+        entry.verdict = HandleAnswer(link, m_sent, answer, &entry.messages);
     }
-    HandleAnswer(link, m_sent, reply);
+    m_lines << entry;
     SendNext(link);
 }
 
@@ -81,6 +133,7 @@ void CommandExchange::Retry(ExchangeLink &link)
     ResetAttempt();
     m_queue.Clear();
     FillQueue(m_queue);
+    m_awaiting = false;
     if (m_versionPending) {
         link.SendLine(kVersionQuery);
     } else if (QueriesVersion()) {

@@ -24,27 +24,21 @@ void MacAssignment::Begin(ExchangeLink &link)
     m_numberSent = true;
 }
 
-void MacAssignment::HandleAnswer(ExchangeLink &, const QByteArray &sent, const QByteArray &answer)
+LineResult::Verdict MacAssignment::HandleAnswer(ExchangeLink &, const QByteArray &,
+                                                const QByteArray &answer, QStringList *)
 {
+    // Only the "ma" line carries a code; its answer is the unit's address.
     const SettingsUpdate update = ParseSettingsLine(answer);
-    if (sent.startsWith("ma") && update.kind == SettingsUpdate::Kind::Mac)
-        m_answeredAddress = update.macText;
+    if (update.kind != SettingsUpdate::Kind::Mac)
+        return LineResult::Verdict::Differs;
+    m_answeredAddress = update.macText;
     m_settings.ApplySettingsUpdate(update);
+    return NumberTaken() ? LineResult::Verdict::Ok : LineResult::Verdict::Differs;
 }
 
-ExchangeResult MacAssignment::Conclude(ExchangeLink &link)
+void MacAssignment::Describe(ExchangeResult &result)
 {
-    if (!RefusedLines().isEmpty())
-        return MismatchResult(link, QStringLiteral("TOLVEX refused the MAC address\rError 6"),
-                              QStringLiteral("MAC Address Refused - Fail "));
-    // An "OK" or another address is no proof the unit took the number.
-    if (!NumberTaken())
-        return MismatchResult(link, QStringLiteral("TOLVEX did not take the MAC address\rError 6"),
-                              QStringLiteral("MAC Address Not Taken - Fail "));
-    ExchangeResult result;
-    result.logBeforeBox = true;
-    result.boxKind = MessageKind::Warning;
-    result.boxText = QStringLiteral("Data read OK");
-    result.logLine = QStringLiteral("Data Read - OK ") + link.DateTimeText();
-    return result;
+    CommandExchange::Describe(result);
+    result.macSent = m_numberSent ? m_number : -1;
+    result.macAnswered = m_answeredAddress;
 }

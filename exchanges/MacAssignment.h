@@ -5,7 +5,8 @@
 
 // "Send New MAC": one "ma" line with the number, then "zc"; the unit's "MA" answer shows its
 // new address. No version query. A retry after a time-out sends the "ma" line again. A refused
-// line, or an answer whose address does not end in the number sent, makes the assignment fail.
+// line, an answer that is no "MA" answer, or one whose address does not end in the number sent,
+// makes the assignment fail; only an "MA" answer to the "ma" line is shown.
 class MacAssignment : public CommandExchange
 {
 public:
@@ -19,6 +20,7 @@ public:
     {
         m_number = number;
         m_numberSent = false;
+        m_answeredAddress.clear();
     }
     int Number() const { return m_number; }
     // Whether this run's "ma" line went to the port at least once: the number counts as given.
@@ -31,12 +33,14 @@ public:
 protected:
     void FillQueue(CommandQueue &queue) override;
     bool QueriesVersion() const override { return false; }
-    void HandleAnswer(ExchangeLink &link, const QByteArray &sent,
-                      const QByteArray &answer) override;
-    ExchangeResult Conclude(ExchangeLink &link) override;
+    LineResult::Verdict HandleAnswer(ExchangeLink &link, const QByteArray &sent,
+                                     const QByteArray &answer, QStringList *messages) override;
+    CommandKind Kind() const override { return CommandKind::MacAssignment; }
 
 public:
     void Begin(ExchangeLink &link) override;
+    // The number sent and the address answered go into every result.
+    void Describe(ExchangeResult &result) override;
 
 private:
     SettingsStore &m_settings;

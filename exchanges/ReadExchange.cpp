@@ -10,26 +10,9 @@ void ReadExchange::QueueReadQueries(CommandQueue &queue)
         queue.Add(QString::fromLatin1(query) + QStringLiteral("\r\n"));
 }
 
-void ReadExchange::HandleAnswer(ExchangeLink &, const QByteArray &, const QByteArray &answer)
+LineResult::Verdict ReadExchange::HandleAnswer(ExchangeLink &, const QByteArray &,
+                                               const QByteArray &answer, QStringList *)
 {
     m_settings.ApplySettingsUpdate(ParseSettingsLine(answer));
-}
-
-ExchangeResult ReadExchange::Conclude(ExchangeLink &link)
-{
-    ExchangeResult result;
-    result.logBeforeBox = true;
-    result.boxKind = MessageKind::Warning;
-    if (RefusedLines().isEmpty()) {
-        result.logLine = QStringLiteral("Data Read - OK ") + link.DateTimeText();
-        result.boxText = QStringLiteral("Data read OK");
-        return result;
-    }
-    const QString refused = RefusedLines().join(QStringLiteral(", "));
-    result.outcome = ExchangeResult::Outcome::Incomplete;
-    result.refusedLines = RefusedLines();
-    result.logLine = QStringLiteral("Data Read - Incomplete, refused by TOLVEX: ") + refused +
-                     QLatin1Char(' ') + link.DateTimeText();
-    result.boxText = QStringLiteral("Data read incomplete\rTOLVEX refused: ") + refused;
-    return result;
+    return LineResult::Verdict::Ok;
 }

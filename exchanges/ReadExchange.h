@@ -4,8 +4,9 @@
 #include "SettingsStore.h"
 
 // "Read From TOLVEX": the version query, then fifteen queries, one per answer, each answer
-// applied to the settings. A query the unit refuses (older firmware may lack a setting) leaves
-// its setting as it was, and the read ends incomplete, naming the refused queries.
+// applied to the settings. A query the unit refuses (older firmware may lack a setting) or
+// answers with another code leaves its setting as it was, and the read ends incomplete, naming
+// those queries.
 class ReadExchange : public CommandExchange
 {
 public:
@@ -18,9 +19,9 @@ public:
 
 protected:
     void FillQueue(CommandQueue &queue) override { QueueReadQueries(queue); }
-    void HandleAnswer(ExchangeLink &link, const QByteArray &sent,
-                      const QByteArray &answer) override;
-    ExchangeResult Conclude(ExchangeLink &link) override;
+    LineResult::Verdict HandleAnswer(ExchangeLink &link, const QByteArray &sent,
+                                     const QByteArray &answer, QStringList *messages) override;
+    CommandKind Kind() const override { return CommandKind::Read; }
 
 private:
     SettingsStore &m_settings;

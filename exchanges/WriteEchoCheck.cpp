@@ -25,61 +25,72 @@ int32_t BaudPosition(int32_t code)
     return position >= 0 ? position : code;
 }
 
+using Differences = QList<WriteEchoDifference>;
+
 void CheckAddress(const std::array<QString, 4> &boxes, const DottedNumbers &numbers,
-                  const QString &name, QStringList *messages)
+                  SettingsField field, const QString &name, Differences *messages)
 {
     for (int k = 0; k < 4; ++k) {
         int32_t boxValue = 0;
         if (!TextToInt32(boxes[k], &boxValue) || boxValue != numbers[k])
-            *messages << QStringLiteral("%1 (%2) Write Error ").arg(name).arg(k + 1);
+            messages->append({field, QStringLiteral("%1 (%2) Write Error ").arg(name).arg(k + 1)});
     }
 }
 
-void CheckOptions(QByteArrayView text, const SettingsSnapshot &c, QStringList *messages)
+void CheckOptions(QByteArrayView text, const SettingsSnapshot &c, Differences *messages)
 {
     auto on = [&text](qsizetype index) { return ByteAt(text, index) == '1'; };
     if (on(4) != c.dhcpEnabled)
-        *messages << QStringLiteral("Get Address Automatically Write Error ");
+        messages->append(
+            {SettingsField::Dhcp, QStringLiteral("Get Address Automatically Write Error ")});
     if (on(5) != c.useBroadcast)
-        *messages << QStringLiteral("Use Broadcast Address Write Error ");
+        messages->append(
+            {SettingsField::UseBroadcast, QStringLiteral("Use Broadcast Address Write Error ")});
     if (on(6) != c.clientEnabled)
-        *messages << QStringLiteral("Enable Client Write Error ");
+        messages->append(
+            {SettingsField::EnableClient, QStringLiteral("Enable Client Write Error ")});
     // "1" asks for Timed, anything else for CR/LF. With both boxes off the window means CR/LF
     // (the line it sends says so), so CR/LF is what Timed being off stands for.
     if (on(7) != c.serialTimed)
-        *messages << QStringLiteral("Serial Port Timed Write Error ");
+        messages->append(
+            {SettingsField::SerialTimed, QStringLiteral("Serial Port Timed Write Error ")});
     if (on(10) != c.enableWatchdog)
-        *messages << QStringLiteral("Enable Watchdog Write Error ");
+        messages->append(
+            {SettingsField::EnableWatchdog, QStringLiteral("Enable Watchdog Write Error ")});
 }
 
-void CheckB(QByteArrayView text, char second, const SettingsSnapshot &c, QStringList *messages)
+void CheckB(QByteArrayView text, char second, const SettingsSnapshot &c, Differences *messages)
 {
     const int32_t v = AtolSaturating(TailFrom(text, 2));
     switch (second) {
     case 'A':
     case 'a':
         if (v != c.clientPort)
-            *messages << QStringLiteral("Client Port Write Error ");
+            messages->append(
+                {SettingsField::PortNumber, QStringLiteral("Client Port Write Error ")});
         break;
     case 'B':
     case 'b':
         if (BaudPosition(v) != c.baudIndex)
-            *messages << QStringLiteral("Serial Port Baud Rate Write Error ");
+            messages->append(
+                {SettingsField::BaudRate, QStringLiteral("Serial Port Baud Rate Write Error ")});
         break;
     case 'H':
     case 'h':
         if (v != c.serverTimeout)
-            *messages << QStringLiteral("Timeout Write Error ");
+            messages->append({SettingsField::Timeout, QStringLiteral("Timeout Write Error ")});
         break;
     case 'J':
     case 'j':
         if (v != c.updatePeriod)
-            *messages << QStringLiteral("Update Period Write Error ");
+            messages->append(
+                {SettingsField::UpdatePeriod, QStringLiteral("Update Period Write Error ")});
         break;
     case 'T':
     case 't':
         if (TimesTen(v) != c.serialTimedInterval)
-            *messages << QStringLiteral("Serial Time Write Error ");
+            messages->append(
+                {SettingsField::SerialTimedInterval, QStringLiteral("Serial Time Write Error ")});
         break;
     default:
         break;
@@ -88,13 +99,14 @@ void CheckB(QByteArrayView text, char second, const SettingsSnapshot &c, QString
 
 } // namespace
 
-QStringList CheckWriteEcho(const QByteArray &reply, const SettingsSnapshot &controls,
-                           DottedNumbers *dotted)
+QList<WriteEchoDifference> CheckWriteEchoFields(const QByteArray &reply,
+                                                const SettingsSnapshot &controls,
+                                                DottedNumbers *dotted)
 {
     const QByteArrayView text = SettingsLineText(reply);
     const char first = ByteAt(text, 0);
     const char second = ByteAt(text, 1);
-    QStringList messages;
+    Differences messages;
 
     switch (first) {
     case 'A': {
@@ -102,7 +114,9 @@ QStringList CheckWriteEcho(const QByteArray &reply, const SettingsSnapshot &cont
         if (second == 'X' && input >= '1' && input <= '4') {
             const int k = input - '1';
             if (AtolSaturating(TailFrom(text, 3)) != controls.hysteresis[k])
-                messages << QStringLiteral("Analogue Input %1 Hysteresis Write Error ").arg(k + 1);
+                messages.append(
+                    {SettingsField(int(SettingsField::Hysteresis1) + k),
+                     QStringLiteral("Analogue Input %1 Hysteresis Write Error ").arg(k + 1)});
         }
         break;
     }
@@ -117,16 +131,20 @@ QStringList CheckWriteEcho(const QByteArray &reply, const SettingsSnapshot &cont
         *dotted = ParseDottedAddress(TailFrom(text, 2));
         switch (second) {
         case 'C':
-            CheckAddress(controls.client, *dotted, QStringLiteral("Client Address"), &messages);
+            CheckAddress(controls.client, *dotted, SettingsField::TargetAddress,
+                         QStringLiteral("Client Address"), &messages);
             break;
         case 'G':
-            CheckAddress(controls.gateway, *dotted, QStringLiteral("Gateway Address"), &messages);
+            CheckAddress(controls.gateway, *dotted, SettingsField::GatewayAddress,
+                         QStringLiteral("Gateway Address"), &messages);
             break;
         case 'I':
-            CheckAddress(controls.ip, *dotted, QStringLiteral("IP Address"), &messages);
+            CheckAddress(controls.ip, *dotted, SettingsField::IpAddress,
+                         QStringLiteral("IP Address"), &messages);
             break;
         case 'S':
-            CheckAddress(controls.submask, *dotted, QStringLiteral("Submask"), &messages);
+            CheckAddress(controls.submask, *dotted, SettingsField::Submask,
+                         QStringLiteral("Submask"), &messages);
             break;
         default:
             break;
@@ -135,5 +153,14 @@ QStringList CheckWriteEcho(const QByteArray &reply, const SettingsSnapshot &cont
     default:
         break;
     }
+    return messages;
+}
+
+QStringList CheckWriteEcho(const QByteArray &reply, const SettingsSnapshot &controls,
+                           DottedNumbers *dotted)
+{
+    QStringList messages;
+    for (const WriteEchoDifference &difference : CheckWriteEchoFields(reply, controls, dotted))
+        messages << difference.message;
     return messages;
 }

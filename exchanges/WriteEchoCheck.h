@@ -1,5 +1,6 @@
 #pragma once
 
+#include "settings/SettingsCompare.h"
 #include "settings/SettingsTypes.h"
 
 #include <QByteArray>
@@ -16,3 +17,16 @@
 // difference.
 QStringList CheckWriteEcho(const QByteArray &reply, const SettingsSnapshot &controls,
                            DottedNumbers *dotted);
+
+// One difference CheckWriteEcho finds, with the field it is about, so a host can mark the
+// field without reading the message.
+struct WriteEchoDifference
+{
+    SettingsField field;
+    QString message;
+};
+
+// CheckWriteEcho, each message with its field.
+QList<WriteEchoDifference> CheckWriteEchoFields(const QByteArray &reply,
+                                                const SettingsSnapshot &controls,
+                                                DottedNumbers *dotted);

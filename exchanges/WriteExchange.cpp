@@ -1,6 +1,5 @@
 #include "WriteExchange.h"
 
-#include "WriteEchoCheck.h"
 #include "settings/SettingsLines.h"
 #include "settings/SettingsValidation.h"
 
@@ -29,32 +28,22 @@ void WriteExchange::ResetAttempt()
 {
     CommandExchange::ResetAttempt();
     m_mismatches.clear();
-    m_echoes.clear();
 }
 
-void WriteExchange::HandleAnswer(ExchangeLink &link, const QByteArray &sent,
-                                 const QByteArray &answer)
+LineResult::Verdict WriteExchange::HandleAnswer(ExchangeLink &link, const QByteArray &sent,
+                                                const QByteArray &answer, QStringList *messages)
 {
-    const QStringList messages = CheckWriteEcho(answer, m_settings.ReadSettings(), &m_dotted);
-    m_echoes.append({LineText(sent), LineText(answer), messages});
-    if (messages.isEmpty())
-        return;
-    for (const QString &message : messages)
-        link.Log(message);
-    m_mismatches.append({LineText(sent), LineText(answer), messages});
-}
-
-ExchangeResult WriteExchange::Conclude(ExchangeLink &link)
-{
-    if (!m_mismatches.isEmpty() || !RefusedLines().isEmpty())
-        return MismatchResult(link,
-                              QStringLiteral("Errors occurred during the write operation\r"
-                                             "Check all values\rError 6"),
-                              QStringLiteral("Data Write Errors - Fail "));
-    ExchangeResult result;
-    result.logBeforeBox = true;
-    result.boxKind = MessageKind::Confirmation;
-    result.boxText = QStringLiteral("Data sent OK");
-    result.logLine = QStringLiteral("Data Sent - OK ") + link.DateTimeText();
-    return result;
+    const QList<WriteEchoDifference> differences =
+        CheckWriteEchoFields(answer, m_settings.ReadSettings(), &m_dotted);
+    if (differences.isEmpty())
+        return LineResult::Verdict::Ok;
+    Mismatch mismatch{LineText(sent), LineText(answer), {}};
+    for (const WriteEchoDifference &difference : differences) {
+        link.Log(difference.message);
+        *messages << difference.message;
+        if (!mismatch.fields.contains(difference.field))
+            mismatch.fields << difference.field;
+    }
+    m_mismatches << mismatch;
+    return LineResult::Verdict::Differs;
 }

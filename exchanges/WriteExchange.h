@@ -2,6 +2,7 @@
 
 #include "CommandExchange.h"
 #include "SettingsStore.h"
+#include "WriteEchoCheck.h"
 
 // "Write To TOLVEX": the version query, then every settings line, each answer compared with
 // the setting it came from as it stands when the answer arrives; one verdict at the end. A
@@ -9,15 +10,13 @@
 class WriteExchange : public CommandExchange
 {
 public:
-    // One line sent and the unit's answer to it.
-    struct Echo
+    // A line the unit answered with its code but another value.
+    struct Mismatch
     {
-        QString line;         // the line sent, without CR LF
-        QString answer;       // the unit's answer, without CR LF ("Error" for a refused line)
-        QStringList messages; // the differences as logged, e.g. "Client Port Write Error "
+        QString line;                // the line sent, without CR LF
+        QString answer;              // the unit's answer, without CR LF
+        QList<SettingsField> fields; // the fields that differ, each once, in message order
     };
-    // An echo with at least one difference.
-    using Mismatch = Echo;
 
     explicit WriteExchange(SettingsStore &settings) : m_settings(settings) {}
 
@@ -31,24 +30,22 @@ public:
     // failure, empty when the write may go ahead.
     static QStringList Validate(const SettingsSnapshot &settings);
 
+    // The answers of this run that differed from the settings, in the order sent. (Refused and
+    // wrongly answered lines are in the result's lines.)
     const QList<Mismatch> &Mismatches() const { return m_mismatches; }
-    // Every line answered in this run, in the order sent, matched or not; a line the run ended
-    // without an answer to is not among them. For a production record of each echo's verdict.
-    const QList<Echo> &Echoes() const { return m_echoes; }
     // The lines this run sends, in order, from the settings as they stand now.
     QStringList Lines();
 
 protected:
     void FillQueue(CommandQueue &queue) override;
-    void HandleAnswer(ExchangeLink &link, const QByteArray &sent,
-                      const QByteArray &answer) override;
+    LineResult::Verdict HandleAnswer(ExchangeLink &link, const QByteArray &sent,
+                                     const QByteArray &answer, QStringList *messages) override;
     void ResetAttempt() override;
-    ExchangeResult Conclude(ExchangeLink &link) override;
+    CommandKind Kind() const override { return CommandKind::Write; }
 
 private:
     SettingsStore &m_settings;
     bool m_sendAllLines = false;
     QList<Mismatch> m_mismatches;
-    QList<Echo> m_echoes;
     DottedNumbers m_dotted{{0, 0, 0, 0}};
 };

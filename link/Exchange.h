@@ -3,6 +3,7 @@
 #include "ExchangeLog.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -27,8 +28,27 @@ struct LinkActivity
     int timeouts = 0;
 };
 
+// One command line an exchange sent and what became of it.
+struct LineResult
+{
+    enum class Verdict
+    {
+        Ok,         // answered as it should be
+        Differs,    // answered with the line's code, but not with what was sent
+        Refused,    // answered "Error"
+        WrongCode,  // the answer does not carry the line's code: it is no answer to this line
+        Unanswered, // the exchange ended before an answer came, or before the line went out
+    };
+    QString line;   // without CR LF: "ba4001"
+    QString answer; // without CR LF; empty when unanswered
+    Verdict verdict = Verdict::Unanswered;
+    // The differences as the window logs them ("Client Port Write Error "); write only.
+    QStringList messages;
+};
+
 // How an exchange ended. The engine reports it to the operator (box and log line in the order
-// `logBeforeBox` gives) and then hands it to whoever started the exchange.
+// `logBeforeBox` gives) and then hands it to whoever started the exchange. The typed part says
+// what happened; the box and log texts are the window's words for it, made from the typed part.
 struct ExchangeResult
 {
     enum class Outcome
@@ -51,12 +71,30 @@ struct ExchangeResult
     // For a unit that fell silent: what the link saw, in plain words, logged after the line.
     QString diagnosis;
 
-    // Lines the unit answered with "Error" (CR LF removed), in the order sent.
-    QStringList refusedLines;
+    // Every command line of the run (the last attempt after a retry), in the order sent, with
+    // the unit's answer and its verdict; lines not yet sent when the run ended are Unanswered.
+    QList<LineResult> lines;
+    // MAC assignment: the number sent (0 to 65535; -1 when the "ma" line never went out) and the
+    // address the unit answered it with ("" when no address came). The answered address is the
+    // unit's only when it ends in the number sent.
+    int macSent = -1;
+    QString macAnswered;
+    // The unit's version text from its last version answer in this run ("" when none came).
+    QString unitVersion;
     LinkActivity activity;
 
     bool Succeeded() const { return outcome == Outcome::Succeeded; }
     int ErrorNumber() const { return int(error); }
+    // The lines with `verdict`, without CR LF, in the order sent.
+    QStringList LinesWith(LineResult::Verdict verdict) const
+    {
+        QStringList texts;
+        for (const LineResult &entry : lines) {
+            if (entry.verdict == verdict)
+                texts << entry.line;
+        }
+        return texts;
+    }
 };
 
 // What a running exchange may ask of the engine. Only the running exchange gets one, and only
@@ -137,6 +175,10 @@ public:
         (void)link;
         (void)cause;
     }
+    // Adds what this run did to the result of any end (its lines, the number sent), so a
+    // time-out or a cancel reports them as well as the exchange's own verdict does. Called
+    // once at every end, its port not opened included, just before Ended().
+    virtual void Describe(ExchangeResult &result) { (void)result; }
     // Called once when the exchange has ended, however it ended (its port could not even be
     // opened, included), before the result is reported: clean-up that every end needs.
     virtual void Ended() {}

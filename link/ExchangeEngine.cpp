@@ -222,6 +222,7 @@ int ExchangeEngine::CheckVersionReply(const QByteArray &versionText)
 
     m_log.AppendLog(QStringLiteral("Tolvex Version: ") + QString::fromLatin1(text));
     m_unitVersion = QString::fromLatin1(text).trimmed();
+    emit UnitVersionAnswered(m_unitVersion);
 
     if (text.isEmpty() || text.at(0) < '0' || text.at(0) > '9') {
         ++m_errorRetryCount;
@@ -336,10 +337,11 @@ void ExchangeEngine::Finish(const ExchangeResult &given)
     Exchange *ended = m_current;
     m_current = nullptr;
     ++m_run;
-    ended->Ended();
-
     ExchangeResult result = given;
+    ended->Describe(result);
+    ended->Ended();
     result.activity = m_activity;
+    result.unitVersion = m_unitVersion;
     emit RunningChanged(false);
 
     auto showBox = [this, &result] {

@@ -65,6 +65,9 @@ signals:
     void RunningChanged(bool running);
     // The result of the exchange that ended, after its box and log line.
     void Finished(const ExchangeResult &result);
+    // The unit answered the version query with `versionText` (as logged, line end removed),
+    // whether or not the version is accepted. For hosts that show which unit is on the port.
+    void UnitVersionAnswered(const QString &versionText);
 
 private:
     // ExchangeLink

@@ -1,5 +1,7 @@
 #include "SettingsCompare.h"
 
+#include "SettingsLines.h"
+
 namespace {
 
 QString Address(const std::array<QString, 4> &boxes)
@@ -141,6 +143,28 @@ QList<SettingsField> FieldsOfLineCode(const QString &code)
     return {};
 }
 
+SettingsSnapshot SettingsAsUnitHolds(const SettingsSnapshot &settings)
+{
+    CommandQueue lines;
+    BuildSettingsLines(settings, true, lines);
+    SettingsSnapshot held;
+    for (const QString &line : lines.Items())
+        ApplyToSnapshot(held, ParseSettingsLine(line.toLatin1()));
+    held.macAddress = settings.macAddress;
+    return held;
+}
+
+QString SettingsDifference::Code() const
+{
+    for (const char *code :
+         {"ax1", "ax2", "ax3", "ax4", "ba", "bb", "bh", "bj", "bt", "eo", "nc", "ng", "ni", "ns"}) {
+        const QString c = QString::fromLatin1(code);
+        if (FieldsOfLineCode(c).contains(field))
+            return c;
+    }
+    return QString();
+}
+
 QString SettingsDifference::Text() const
 {
     return SettingsFieldName(field) + QLatin1Char(' ') + before + QStringLiteral(" \u2192 ") +
@@ -150,10 +174,12 @@ QString SettingsDifference::Text() const
 QList<SettingsDifference> CompareSettings(const SettingsSnapshot &before,
                                           const SettingsSnapshot &after)
 {
+    const SettingsSnapshot heldBefore = SettingsAsUnitHolds(before);
+    const SettingsSnapshot heldAfter = SettingsAsUnitHolds(after);
     QList<SettingsDifference> differences;
     for (SettingsField field : AllSettingsFields()) {
-        const QString a = SettingsFieldText(before, field);
-        const QString b = SettingsFieldText(after, field);
+        const QString a = SettingsFieldText(heldBefore, field);
+        const QString b = SettingsFieldText(heldAfter, field);
         if (a != b)
             differences.append({field, a, b});
     }

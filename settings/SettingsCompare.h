@@ -43,16 +43,28 @@ QString SettingsFieldText(const SettingsSnapshot &settings, SettingsField field)
 // five switches); empty for a code that sets none.
 QList<SettingsField> FieldsOfLineCode(const QString &code);
 
+// The settings as the unit holds them once they were written: every line of a full write
+// built from `settings` and parsed back. Spellings of one value (a leading zero in an address, a
+// timed interval between two steps of ten, no baud rate chosen) come out as the one value the
+// unit would hold; the MAC address is kept as it is.
+SettingsSnapshot SettingsAsUnitHolds(const SettingsSnapshot &settings);
+
+// One field whose value differs between two sets of settings, as the unit would hold them.
 struct SettingsDifference
 {
     SettingsField field;
     QString before;
     QString after;
 
+    // The code of the line that carries the field: "ba", "eo", "ax1".
+    QString Code() const;
     // "Port Number 3012 → 4001"
     QString Text() const;
 };
 
-// The fields whose values differ, in page order.
+// The one comparison of two sets of settings: the fields whose values differ once each set is
+// taken as the unit would hold it (SettingsAsUnitHolds), in page order. The window marks these
+// fields; verify names the lines that carry them (CompareSettingsLines), so the two never
+// disagree on the same settings.
 QList<SettingsDifference> CompareSettings(const SettingsSnapshot &before,
                                           const SettingsSnapshot &after);

@@ -1,5 +1,6 @@
 #include "SettingsLineCompare.h"
 
+#include "SettingsCompare.h"
 #include "SettingsLines.h"
 
 namespace {
@@ -39,17 +40,21 @@ QStringList SettingsLineCodes(const QStringList &lines)
 }
 
 QList<SettingsLineDifference> CompareSettingsLines(const SettingsSnapshot &expected,
-                                               const SettingsSnapshot &actual,
-                                               const QStringList &codes)
+                                                   const SettingsSnapshot &actual,
+                                                   const QStringList &codes)
 {
+    // The differences are the fields'; the lines only show them.
+    QStringList differing;
+    for (const SettingsDifference &difference : CompareSettings(expected, actual))
+        differing << difference.Code();
     CommandQueue expectedLines;
     CommandQueue actualLines;
-    BuildSettingsLines(expected, true, expectedLines);
-    BuildSettingsLines(actual, true, actualLines);
+    BuildSettingsLines(SettingsAsUnitHolds(expected), true, expectedLines);
+    BuildSettingsLines(SettingsAsUnitHolds(actual), true, actualLines);
     QList<SettingsLineDifference> differences;
     for (const QString &line : expectedLines.Items()) {
         const QString code = SettingsLineCode(line);
-        if (code.isEmpty() || !codes.contains(code))
+        if (code.isEmpty() || !codes.contains(code) || !differing.contains(code))
             continue;
         QString other;
         for (const QString &candidate : actualLines.Items()) {
@@ -58,8 +63,7 @@ QList<SettingsLineDifference> CompareSettingsLines(const SettingsSnapshot &expec
                 break;
             }
         }
-        if (other != line)
-            differences.append({code, WithoutLineEnd(line), WithoutLineEnd(other)});
+        differences.append({code, WithoutLineEnd(line), WithoutLineEnd(other)});
     }
     return differences;
 }

@@ -6,9 +6,9 @@
 #include <QString>
 #include <QStringList>
 
-// Settings compared as the lines a write sends, so a difference is named by the line that
-// would put it right. Both sides go through the same line builder, so spellings that set the
-// same value (a leading zero in an address, either case) never count as differences.
+// Settings differences shown as the lines a write sends, so a difference is named by the line
+// that would put it right. The differences themselves are CompareSettings' (the one comparison
+// the window's marks use too); spellings that set the same value never count.
 
 struct SettingsLineDifference
 {
@@ -25,8 +25,9 @@ QString SettingsLineCode(const QString &line);
 // The codes of `lines` (a settings file's lines) that set something, each once, in order.
 QStringList SettingsLineCodes(const QStringList &lines);
 
-// Every line of a full write whose code is in `codes` and whose text differs between the two
-// settings, in the order the write sends them.
+// The lines of a full write whose code is in `codes` and that carry a field CompareSettings
+// finds different, in the order the write sends them; each side's line is built from its
+// settings as the unit holds them.
 QList<SettingsLineDifference> CompareSettingsLines(const SettingsSnapshot &expected,
-                                               const SettingsSnapshot &actual,
-                                               const QStringList &codes);
+                                                   const SettingsSnapshot &actual,
+                                                   const QStringList &codes);

@@ -109,3 +109,7 @@ struct SettingsUpdate
     bool dottedParsed = false;
     DottedNumbers dotted{{0, 0, 0, 0}};
 };
+
+// Applies one parsed line to plain settings, as the window's controls would take it: spin values
+// clamped into their ranges, Timed and "Use CR/LF" exclusive, addresses as decimal texts.
+void ApplyToSnapshot(SettingsSnapshot &settings, const SettingsUpdate &update);

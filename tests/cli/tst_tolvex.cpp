@@ -482,7 +482,50 @@ private slots:
         QCOMPARE(end.value("message").toString(),
                  QString("The unit answered with MAC address 00:04:A3:01:00:11, which does not "
                          "end in 00:10"));
+        // Another unit's address is never reported as this unit's.
+        QCOMPARE(end.value("macAnswered").toString(), QString("00:04:A3:01:00:11"));
+        QVERIFY(!end.contains("macAddress"));
+        QVERIFY(!run.Events("result")[0].contains("macAddress"));
         QCOMPARE(ReadTestFile(counter), QByteArray("00\r\n11\r\n"));
+    }
+
+    // A MAC step that goes quiet or is stopped after its "ma" line went out is no mismatch: the
+    // unit was not heard (7) or the operator stopped it (130); the number still counts as given.
+    void assignMac_silenceOrCancel_neverAMismatch_data()
+    {
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<QString>("result");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<int>("exitStatus");
+        QTest::newRow("silent") << "silent"
+                                << "failed" << 7 << 7;
+        QTest::newRow("cancelled") << "cancel"
+                                   << "cancelled" << 0 << 130;
+    }
+    void assignMac_silenceOrCancel_neverAMismatch()
+    {
+        QFETCH(QString, end);
+        QFETCH(QString, result);
+        QFETCH(int, error);
+        QFETCH(int, exitStatus);
+        const QString unit = sim({"--silent"});
+        const QString counter = file("counter.txt", "00\r\n10\r\n");
+        TolvexRun run;
+        run.Start({"assign-mac", "--next", "--counter", counter, "-p", unit, "--json"});
+        if (end == "cancel") {
+            QVERIFY(sims[0]->waitForEvent("GOT ma16", 10000));
+            ::kill(pid_t(run.Process().processId()), SIGINT);
+        }
+        QVERIFY(run.Wait(30000));
+        QCOMPARE(run.ExitCode(), exitStatus);
+        const QJsonObject stepEnd = run.Events("step-end").value(0);
+        QCOMPARE(stepEnd.value("result").toString(), result);
+        QCOMPARE(stepEnd.value("error").toInt(), error);
+        QCOMPARE(stepEnd.value("macSent").toString(), QString("0010"));
+        QVERIFY(!stepEnd.contains("macAnswered"));
+        QVERIFY(!stepEnd.contains("macAddress"));
+        QCOMPARE(ReadTestFile(counter), QByteArray("00\r\n11\r\n"));
+        QCOMPARE(run.Events("mismatch").size(), 0);
     }
 
     void concurrency_8processes_50AssignmentsEach_400DistinctNumbers()

@@ -145,7 +145,8 @@ private slots:
         QCOMPARE(host->boxes.size(), 1);
         QCOMPARE(host->boxes.at(0).text, QString("Data read incomplete\rTOLVEX refused: bb, eo"));
         QCOMPARE(results.value(0).outcome, ExchangeResult::Outcome::Incomplete);
-        QCOMPARE(results.value(0).refusedLines, (QStringList{"bb", "eo"}));
+        QCOMPARE(results.value(0).LinesWith(LineResult::Verdict::Refused),
+                 (QStringList{"bb", "eo"}));
     }
 
     void read_timeOutAfterTheVersion_probesWithAnEmptyLine_thenStartsOver()
@@ -214,6 +215,65 @@ private slots:
         QCOMPARE(results.value(0).outcome, ExchangeResult::Outcome::Failed);
     }
 
+    // Every line of the run is in the result once, in the order sent, however the run ends:
+    // answered lines with their verdict, the rest unanswered.
+    void result_everyLineOnce_inOrder_howeverTheRunEnds_data()
+    {
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<int>("answered");
+        QTest::newRow("all answered") << "answers" << 14;
+        QTest::newRow("silence") << "silence" << 5;
+        QTest::newRow("cancel") << "cancel" << 3;
+        QTest::newRow("lost port") << "lost" << 7;
+    }
+    void result_everyLineOnce_inOrder_howeverTheRunEnds()
+    {
+        QFETCH(QString, end);
+        QFETCH(int, answered);
+        int count = 0;
+        unit = [&](const QByteArray &line) {
+            if (line == "sv\r\n" || count++ < answered)
+                return line == "ba3012\r\n" ? QByteArray("OK\r\n") : unitAnswer(line);
+            return QByteArray();
+        };
+        QVERIFY(engine->Start(*write));
+        pump();
+        if (end == "silence") {
+            for (int i = 0; i < 4; ++i)
+                timeOut();
+        } else if (end == "cancel") {
+            engine->Cancel();
+        } else if (end == "lost") {
+            port->Lose();
+            QTRY_VERIFY(!results.isEmpty());
+        }
+        QCOMPARE(results.size(), 1);
+        const ExchangeResult &result = results.at(0);
+        QStringList lines;
+        for (const LineResult &entry : result.lines)
+            lines << entry.line;
+        QCOMPARE(lines, write->Lines());
+        // After a time-out the lines start over, and the retries were never answered.
+        const int verdicts = end == "silence" ? 0 : answered;
+        for (int i = 0; i < result.lines.size(); ++i) {
+            const LineResult &entry = result.lines.at(i);
+            if (i >= verdicts) {
+                QCOMPARE(entry.verdict, LineResult::Verdict::Unanswered);
+                QVERIFY(entry.answer.isEmpty());
+            } else {
+                QCOMPARE(entry.verdict, entry.line == "ba3012" ? LineResult::Verdict::WrongCode
+                                                               : LineResult::Verdict::Ok);
+            }
+        }
+        QCOMPARE(result.unitVersion, QString("1.0.5-UDP"));
+        if (end == "answers")
+            QCOMPARE(result.ErrorNumber(), 6);
+        else if (end == "cancel")
+            QCOMPARE(result.outcome, ExchangeResult::Outcome::Cancelled);
+        else
+            QCOMPARE(result.ErrorNumber(), 7);
+    }
+
     void write_allLines_sendsFifteen_andChecksAddresses()
     {
         write->SetSendAllLines(true);
@@ -276,6 +336,8 @@ private slots:
         QCOMPARE(host->boxes.value(0).text, box);
         QCOMPARE(results.value(0).Succeeded(), box == "Data read OK");
         QVERIFY(mac->NumberSent());
+        QCOMPARE(results.value(0).macSent, 0x12AB);
+        QCOMPARE(results.value(0).macAnswered, host->Settings().macAddress);
     }
 
     void mac_retry_resendsItsLine_neverARead()
@@ -302,7 +364,7 @@ private slots:
         QCOMPARE(host->boxes.at(0).kind, MessageKind::Error);
         QVERIFY(!host->log.contains("Data Read - OK <now>"));
         QCOMPARE(results.value(0).outcome, ExchangeResult::Outcome::Failed);
-        QCOMPARE(results.value(0).refusedLines, QStringList{"ma4779"});
+        QCOMPARE(results.value(0).LinesWith(LineResult::Verdict::Refused), QStringList{"ma4779"});
     }
 
     void mac_afterADownloadThatDiedInBlockMode_getsLines()

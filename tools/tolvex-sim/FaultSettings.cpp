@@ -61,6 +61,32 @@ bool ParseCodes(const QString &value, QSet<QByteArray> *codes)
     return true;
 }
 
+// "CODE=TEXT" pairs, comma-separated; "off" clears them.
+bool ParseAnswers(const QString &value, QMap<QByteArray, QByteArray> *answers)
+{
+    QMap<QByteArray, QByteArray> result;
+    const QString v = value.trimmed();
+    if (v.compare(QLatin1String("off"), Qt::CaseInsensitive) == 0) {
+        *answers = result;
+        return true;
+    }
+    for (const QString &part : v.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const qsizetype equals = part.indexOf(QLatin1Char('='));
+        if (equals < 0)
+            return false;
+        const QByteArray code = part.left(equals).trimmed().toLower().toLatin1();
+        const QByteArray text = part.mid(equals + 1).toLatin1();
+        if (!UnitSettings::isValueCode(code) || text.size() > 60 || text.contains('\r') ||
+            text.contains('\n'))
+            return false;
+        result.insert(code, text);
+    }
+    if (result.isEmpty())
+        return false;
+    *answers = result;
+    return true;
+}
+
 } // namespace
 
 bool ApplyFault(FaultSettings *faults, const QString &name, const QString &value, QString *error)
@@ -87,6 +113,8 @@ bool ApplyFault(FaultSettings *faults, const QString &name, const QString &value
         ok = ParseCodes(value, &f.wrongEcho);
     } else if (name == QLatin1String("refuse")) {
         ok = ParseCodes(value, &f.refuse);
+    } else if (name == QLatin1String("answer-as")) {
+        ok = ParseAnswers(value, &f.answerAs);
     } else if (name == QLatin1String("stop-after")) {
         ok = ParseNumber(value, 0, MaxCount, true, -1, &f.stopAfter);
     } else if (name == QLatin1String("close-after")) {

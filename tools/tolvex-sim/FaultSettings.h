@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMap>
 #include <QSet>
 #include <QString>
 
@@ -20,6 +21,9 @@ struct FaultSettings
     // Lower-case codes (and "ma") whose lines are answered "Error" and not acted on, as by a
     // unit whose firmware lacks the setting.
     QSet<QByteArray> refuse;
+    // Lower-case codes whose lines are acted on but answered with the given text instead (an
+    // "OK", another setting's line), as by a unit that answers out of turn.
+    QMap<QByteArray, QByteArray> answerAs;
     // Lines still answered before the unit falls silent; -1: no limit.
     int stopAfter = -1;
     // Lines still answered before the link is cut; -1: never. One-shot.

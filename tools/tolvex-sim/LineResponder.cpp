@@ -31,5 +31,7 @@ LineResponse LineResponder::respond(const QByteArray &line, const FaultSettings 
         return Answer("Error");
     if (!value.isEmpty())
         m_settings->store(code, value);
+    if (faults.answerAs.contains(code))
+        return Answer(faults.answerAs.value(code));
     return Answer(m_settings->answer(code, faults.wrongEcho.contains(code)));
 }

@@ -12,6 +12,7 @@ const char Description[] =
     "Commands on standard input, one a line (same names as the options, without \"--\"):\n"
     "  silent on|off, error-first N, version TEXT, wrong-echo CODE[,CODE..]|off, refuse "
     "CODE[,CODE..]|off,\n"
+    "  answer-as CODE=TEXT[,CODE=TEXT..]|off,\n"
     "  stop-after N|off, close-after N|off (0 cuts at once), reopen-after-ms M|off,\n"
     "  noise on|off, clean-noise on|off, wire-delay on|off, answer-delay-ms N,\n"
     "  nak-block K|off, stop-ack-after K|off, ack-delay-ms N,\n"
@@ -40,6 +41,9 @@ const FaultOption FaultOptions[] = {
      "nc, ng, ni, ns); repeatable or comma-separated."},
     {"refuse", "CODE",
      "Answer \"Error\" to every line with CODE (as wrong-echo), as firmware without it would; "
+     "repeatable or comma-separated."},
+    {"answer-as", "CODE=TEXT",
+     "Act on every line with CODE but answer it with TEXT (\"OK\", another setting's line); "
      "repeatable or comma-separated."},
     {"stop-after", "N", "Stop answering after N more lines (until reset)."},
     {"close-after", "N", "Cut the link after answering N more lines."},
@@ -120,7 +124,7 @@ OptionsResult ParseSimOptions(const QStringList &arguments, SimOptions *options,
         const QString value =
             f.valueName ? parser.values(name).join(QLatin1Char(',')) : QStringLiteral("on");
         if (f.valueName && name != QLatin1String("wrong-echo") && name != QLatin1String("refuse") &&
-            parser.values(name).size() > 1) {
+            name != QLatin1String("answer-as") && parser.values(name).size() > 1) {
             *error = QStringLiteral("--%1 given more than once").arg(name);
             return OptionsResult::Error;
         }

@@ -64,6 +64,9 @@ QString EventLine(const QJsonObject &e)
         QString line = QStringLiteral("%1: %2: ").arg(port, Str(e, "step"));
         if (Str(e, "kind") == QLatin1String("refused"))
             return line + QStringLiteral("%1 refused by the unit").arg(Str(e, "line"));
+        if (Str(e, "kind") == QLatin1String("wrong-code"))
+            return line + QStringLiteral("%1 answered %2, which is no answer to it")
+                              .arg(Str(e, "line"), Str(e, "answer"));
         line += QStringLiteral("%1 but the unit has %2").arg(Str(e, "line"), Str(e, "answer"));
         const QStringList messages = e.value("messages").toVariant().toStringList();
         if (!messages.isEmpty())
@@ -275,10 +278,8 @@ void TerminalSink::Emit(const QJsonObject &e)
                                        : QStringLiteral("running");
         live.percent = -1;
         live.secondsLeft = -1;
-    } else if (type == QLatin1String("log")) {
-        const QString text = Str(e, "text");
-        if (text.startsWith(QLatin1String("Tolvex Version: ")))
-            m_live[port].state = QStringLiteral("unit ") + text.mid(16);
+    } else if (type == QLatin1String("unit")) {
+        m_live[port].state = QStringLiteral("unit ") + Str(e, "unitVersion");
     } else if (type == QLatin1String("progress")) {
         Live &live = m_live[port];
         live.percent = e.value("percent").toInt();

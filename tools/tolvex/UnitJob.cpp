@@ -15,7 +15,6 @@
 #include <QDateTime>
 #include <QJsonArray>
 #include <QMetaObject>
-#include <QSet>
 
 #include <cstdio>
 
@@ -102,6 +101,62 @@ QJsonObject SettingsJson(const SettingsSnapshot &s)
     return o;
 }
 
+// The tool's words for a line that did not come back as it should: "ba4001 answered BA4002",
+// "ni192.168.0.100 refused", "ba answered OK".
+QString LineWords(const LineResult &entry)
+{
+    switch (entry.verdict) {
+    case LineResult::Verdict::Ok:
+        return QString();
+    case LineResult::Verdict::Refused:
+        return entry.line + QStringLiteral(" refused");
+    case LineResult::Verdict::Differs:
+    case LineResult::Verdict::WrongCode:
+        return QStringLiteral("%1 answered %2")
+            .arg(entry.line, entry.answer.isEmpty() ? QStringLiteral("nothing") : entry.answer);
+    case LineResult::Verdict::Unanswered:
+        return entry.line + QStringLiteral(" unanswered");
+    }
+    return QString();
+}
+
+// The record's word for a line's verdict.
+QString VerdictWord(LineResult::Verdict verdict)
+{
+    switch (verdict) {
+    case LineResult::Verdict::Ok:
+        return QStringLiteral("ok");
+    case LineResult::Verdict::Differs:
+        return QStringLiteral("mismatch");
+    case LineResult::Verdict::Refused:
+        return QStringLiteral("refused");
+    case LineResult::Verdict::WrongCode:
+        return QStringLiteral("wrong-code");
+    case LineResult::Verdict::Unanswered:
+        break;
+    }
+    return QStringLiteral("unanswered");
+}
+
+// The mismatch event's kind for a line's verdict.
+QString MismatchKind(LineResult::Verdict verdict)
+{
+    return verdict == LineResult::Verdict::Differs ? QStringLiteral("differs")
+                                                   : VerdictWord(verdict);
+}
+
+// The lines a read left unknown: refused, or answered with another code.
+QList<LineResult> UnknownLines(const ExchangeResult &result)
+{
+    QList<LineResult> unknown;
+    for (const LineResult &entry : result.lines) {
+        if (entry.verdict == LineResult::Verdict::Refused ||
+            entry.verdict == LineResult::Verdict::WrongCode)
+            unknown << entry;
+    }
+    return unknown;
+}
+
 QStringList WithoutLineEnds(const QStringList &lines)
 {
     QStringList result;
@@ -121,6 +176,14 @@ UnitJob::UnitJob(const JobPlan &plan, const UnitPort &port, EventSink &events,
       m_engine(m_port, *this, *this)
 {
     connect(&m_engine, &ExchangeEngine::Finished, this, &UnitJob::OnFinished);
+    connect(&m_engine, &ExchangeEngine::UnitVersionAnswered, this, [this](const QString &version) {
+        if (!m_running)
+            return;
+        QJsonObject event = Event("unit");
+        event["step"] = StepName(CurrentStep().options.kind);
+        event["unitVersion"] = version;
+        Emit(event);
+    });
 }
 
 UnitJob::~UnitJob()
@@ -275,11 +338,27 @@ UnitJob::StepOutcome UnitJob::FromResult(const ExchangeResult &result) const
         outcome.exitStatus = ExitStatus::kCancelled;
         break;
     }
-    outcome.message = Lines(result.boxText.isEmpty() ? result.logLine : result.boxText);
+    // Lines that did not come back as they should are named in the tool's words; an end the
+    // lines do not explain (silence, a lost port, the version step) keeps the window's box text.
+    QStringList failing;
+    if (result.outcome == ExchangeResult::Outcome::Incomplete ||
+        result.error == ExchangeError::WriteMismatch) {
+        for (const LineResult &entry : result.lines) {
+            if (entry.verdict != LineResult::Verdict::Ok)
+                failing << LineWords(entry);
+        }
+    }
+    outcome.message = !failing.isEmpty()
+                          ? failing.join(QLatin1Char('\n'))
+                          : Lines(result.boxText.isEmpty() ? result.logLine : result.boxText);
     if (!result.diagnosis.isEmpty())
         outcome.message += QLatin1Char('\n') + result.diagnosis;
-    if (!result.refusedLines.isEmpty())
-        outcome.details["refused"] = QJsonArray::fromStringList(result.refusedLines);
+    const QStringList refused = result.LinesWith(LineResult::Verdict::Refused);
+    if (!refused.isEmpty())
+        outcome.details["refused"] = QJsonArray::fromStringList(refused);
+    const QStringList wrong = result.LinesWith(LineResult::Verdict::WrongCode);
+    if (!wrong.isEmpty())
+        outcome.details["wrongCode"] = QJsonArray::fromStringList(wrong);
     return outcome;
 }
 
@@ -287,21 +366,21 @@ void UnitJob::OnFinished(const ExchangeResult &result)
 {
     if (!m_running)
         return;
-    if (!m_engine.UnitVersion().isEmpty())
-        m_unitVersion = m_engine.UnitVersion();
+    if (!result.unitVersion.isEmpty())
+        m_unitVersion = result.unitVersion;
     StepOutcome outcome = FromResult(result);
     switch (CurrentStep().options.kind) {
     case StepKind::Read:
         ConcludeRead(result, &outcome);
         break;
     case StepKind::Write:
-        ConcludeWrite(&outcome);
+        ConcludeWrite(result, &outcome);
         break;
     case StepKind::Verify:
         ConcludeVerify(result, &outcome);
         break;
     case StepKind::AssignMac:
-        ConcludeMac(&outcome);
+        ConcludeMac(result, &outcome);
         break;
     case StepKind::Download: {
         const ImageInput &image = CurrentStep().image;
@@ -331,10 +410,11 @@ void UnitJob::ConcludeRead(const ExchangeResult &result, StepOutcome *outcome)
     const SettingsSnapshot settings = m_store->Settings();
     CommandQueue all;
     BuildSettingsLines(settings, true, all);
-    // A query the unit refused leaves its setting unknown: its line stays out of the file.
+    // A query the unit refused or answered with another code leaves its setting unknown: its
+    // line stays out of the file.
     QStringList refusedCodes;
-    for (const QString &line : result.refusedLines)
-        refusedCodes << line.toLower();
+    for (const LineResult &entry : UnknownLines(result))
+        refusedCodes << entry.line.toLower();
     CommandQueue kept;
     for (const QString &line : all.Items()) {
         const QString code = SettingsLineCode(line);
@@ -362,44 +442,30 @@ void UnitJob::ConcludeRead(const ExchangeResult &result, StepOutcome *outcome)
     }
 }
 
-void UnitJob::ConcludeWrite(StepOutcome *outcome)
+void UnitJob::ConcludeWrite(const ExchangeResult &result, StepOutcome *outcome)
 {
-    auto *write = static_cast<WriteExchange *>(m_exchange.get());
-    const QList<WriteExchange::Echo> echoes = write->Echoes();
     QJsonArray lines;
-    QSet<int> used;
-    for (const QString &line : write->Lines()) {
-        QJsonObject entry{{"line", line}};
-        QString verdict = QStringLiteral("unanswered");
-        for (int i = 0; i < echoes.size(); ++i) {
-            const WriteExchange::Echo &echo = echoes.at(i);
-            if (used.contains(i) || echo.line != line)
-                continue;
-            used.insert(i);
+    for (const LineResult &echo : result.lines) {
+        QJsonObject entry{{"line", echo.line}, {"verdict", VerdictWord(echo.verdict)}};
+        if (echo.verdict != LineResult::Verdict::Unanswered)
             entry["answer"] = echo.answer;
-            const bool refused = echo.answer == QLatin1String("Error");
-            verdict = refused                   ? QStringLiteral("refused")
-                      : echo.messages.isEmpty() ? kOk
-                                                : QStringLiteral("mismatch");
-            if (!echo.messages.isEmpty()) {
-                QStringList messages;
-                for (const QString &message : echo.messages)
-                    messages << message.trimmed();
-                entry["messages"] = QJsonArray::fromStringList(messages);
-            }
-            if (verdict != kOk) {
-                QJsonObject event = Event("mismatch");
-                event["step"] = StepName(StepKind::Write);
-                event["kind"] = refused ? QStringLiteral("refused") : QStringLiteral("differs");
-                event["line"] = line;
-                event["answer"] = echo.answer;
-                if (entry.contains("messages"))
-                    event["messages"] = entry["messages"];
-                Emit(event);
-            }
-            break;
+        if (!echo.messages.isEmpty()) {
+            QStringList messages;
+            for (const QString &message : echo.messages)
+                messages << message.trimmed();
+            entry["messages"] = QJsonArray::fromStringList(messages);
         }
-        entry["verdict"] = verdict;
+        if (echo.verdict != LineResult::Verdict::Ok &&
+            echo.verdict != LineResult::Verdict::Unanswered) {
+            QJsonObject event = Event("mismatch");
+            event["step"] = StepName(StepKind::Write);
+            event["kind"] = MismatchKind(echo.verdict);
+            event["line"] = echo.line;
+            event["answer"] = echo.answer;
+            if (entry.contains("messages"))
+                event["messages"] = entry["messages"];
+            Emit(event);
+        }
         lines.append(entry);
     }
     outcome->details["settingsFile"] = CurrentStep().options.settingsPath;
@@ -413,20 +479,23 @@ void UnitJob::ConcludeVerify(const ExchangeResult &result, StepOutcome *outcome)
     if (result.outcome != ExchangeResult::Outcome::Succeeded &&
         result.outcome != ExchangeResult::Outcome::Incomplete)
         return;
-    QStringList refusedCodes;
-    for (const QString &line : result.refusedLines)
-        refusedCodes << line.toLower();
+    // A query refused or answered with another code leaves its setting unknown: a mismatch,
+    // named, and not compared.
+    const QList<LineResult> unknown = UnknownLines(result);
+    QStringList unknownCodes;
+    for (const LineResult &entry : unknown)
+        unknownCodes << entry.line.toLower();
     QStringList codes;
     for (const QString &code : step.codes) {
-        if (!refusedCodes.contains(code))
+        if (!unknownCodes.contains(code))
             codes << code;
     }
-    for (const QString &line : result.refusedLines) {
+    for (const LineResult &entry : unknown) {
         QJsonObject event = Event("mismatch");
         event["step"] = StepName(StepKind::Verify);
-        event["kind"] = QStringLiteral("refused");
-        event["line"] = line;
-        event["answer"] = QStringLiteral("Error");
+        event["kind"] = MismatchKind(entry.verdict);
+        event["line"] = entry.line;
+        event["answer"] = entry.answer;
         Emit(event);
     }
     const QList<SettingsLineDifference> differences =
@@ -444,7 +513,7 @@ void UnitJob::ConcludeVerify(const ExchangeResult &result, StepOutcome *outcome)
         Emit(event);
     }
     outcome->details["differences"] = list;
-    if (differences.isEmpty() && result.refusedLines.isEmpty()) {
+    if (differences.isEmpty() && unknown.isEmpty()) {
         outcome->message = QStringLiteral("The unit holds the %1 settings of %2")
                                .arg(codes.size())
                                .arg(step.options.settingsPath);
@@ -458,21 +527,24 @@ void UnitJob::ConcludeVerify(const ExchangeResult &result, StepOutcome *outcome)
         parts << QStringLiteral("%1 of the settings in %2 differ on the unit: %3")
                      .arg(differences.size())
                      .arg(step.options.settingsPath, named.join(QStringLiteral(", ")));
-    if (!result.refusedLines.isEmpty())
-        parts << QStringLiteral("the unit refused: %1")
-                     .arg(result.refusedLines.join(QStringLiteral(", ")));
+    for (const LineResult &entry : unknown)
+        parts << LineWords(entry);
     outcome->message = parts.join(QLatin1Char('\n'));
 }
 
-void UnitJob::ConcludeMac(StepOutcome *outcome)
+void UnitJob::ConcludeMac(const ExchangeResult &result, StepOutcome *outcome)
 {
-    auto *mac = static_cast<MacAssignment *>(m_exchange.get());
-    const bool sent = mac->NumberSent();
-    outcome->details["macSent"] = sent;
-    if (sent)
-        outcome->details["mac"] = MacHex(m_macNumber);
-    m_macAddress = m_store->Settings().macAddress;
-    if (!m_macAddress.isEmpty())
+    const bool sent = result.macSent >= 0;
+    if (sent) {
+        outcome->details["mac"] = MacHex(result.macSent);
+        outcome->details["macSent"] = MacHex(result.macSent);
+    }
+    if (!result.macAnswered.isEmpty())
+        outcome->details["macAnswered"] = result.macAnswered;
+    // Only an answer that ends in the number sent is the unit's new address.
+    const bool taken = sent && MacNumberOfAddress(result.macAnswered) == result.macSent;
+    m_macAddress = taken ? result.macAnswered : QString();
+    if (taken)
         outcome->details["macAddress"] = m_macAddress;
     if (!sent && m_macFromCounter) {
         // Never sent: back to the counter, unless another was taken since.
@@ -488,29 +560,29 @@ void UnitJob::ConcludeMac(StepOutcome *outcome)
             Emit(event);
         }
     }
-    // The exchange fails a number the unit did not take; here that failure is named.
-    if (outcome->result != kOk && (mac->NumberTaken() || !sent || !mac->RefusedLines().isEmpty()))
-        return;
-    // The unit answers with the address it now holds; one that does not end in the number
-    // sent did not take it.
-    if (MacNumberOfAddress(m_macAddress) == m_macNumber) {
+    if (result.Succeeded()) {
         outcome->message = QStringLiteral("MAC address %1").arg(m_macAddress);
         return;
     }
-    outcome->result = kFailed;
-    outcome->error = int(ExchangeError::WriteMismatch);
-    outcome->exitStatus = ExitStatus::kMismatch;
-    outcome->message =
-        m_macAddress.isEmpty()
-            ? QStringLiteral("The unit did not answer with its MAC address")
-            : QStringLiteral("The unit answered with MAC address %1, which does not end in %2")
-                  .arg(m_macAddress, MacHex(m_macNumber).insert(2, QLatin1Char(':')));
-    QJsonObject event = Event("mismatch");
-    event["step"] = StepName(StepKind::AssignMac);
-    event["kind"] = QStringLiteral("differs");
-    event["line"] = MacAssignmentLine(m_macNumber).trimmed();
-    event["answer"] = m_macAddress;
-    Emit(event);
+    // Silence, a lost port or a cancel keep their own verdict; only the exchange's own
+    // mismatch is named here.
+    if (result.error != ExchangeError::WriteMismatch)
+        return;
+    for (const LineResult &entry : result.lines) {
+        if (entry.verdict == LineResult::Verdict::Ok)
+            continue;
+        if (entry.verdict == LineResult::Verdict::Differs && !result.macAnswered.isEmpty())
+            outcome->message =
+                QStringLiteral("The unit answered with MAC address %1, which does not end in %2")
+                    .arg(result.macAnswered, MacHex(result.macSent).insert(2, QLatin1Char(':')));
+        QJsonObject event = Event("mismatch");
+        event["step"] = StepName(StepKind::AssignMac);
+        event["kind"] = MismatchKind(entry.verdict);
+        event["line"] = entry.line;
+        event["answer"] = entry.answer;
+        Emit(event);
+        break;
+    }
 }
 
 void UnitJob::EndStep(const StepOutcome &given)

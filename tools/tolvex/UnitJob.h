@@ -69,9 +69,9 @@ private:
     void EndRound();
     StepOutcome FromResult(const ExchangeResult &result) const;
     void ConcludeRead(const ExchangeResult &result, StepOutcome *outcome);
-    void ConcludeWrite(StepOutcome *outcome);
+    void ConcludeWrite(const ExchangeResult &result, StepOutcome *outcome);
     void ConcludeVerify(const ExchangeResult &result, StepOutcome *outcome);
-    void ConcludeMac(StepOutcome *outcome);
+    void ConcludeMac(const ExchangeResult &result, StepOutcome *outcome);
     QJsonObject Event(const char *type) const;
     void Emit(const QJsonObject &event);
     void Record(const QJsonObject &line);

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "Dialogs.h"
+#include "MacFlow.h"
 #include "MainFormUi.h"
-#include "exchanges/MacAssignment.h"
 #include "exchanges/ReadExchange.h"
 #include "exchanges/SettingsStore.h"
 #include "exchanges/WriteExchange.h"
@@ -31,7 +31,8 @@ struct StartOptions
 {
     // The program's path as given on the command line; its folder is ProgramFolder.
     QString programPath;
-    // The file whose existence makes this workstation give MAC addresses.
+    // Where MAC numbers come from (the counter file); the window gives MAC addresses when it
+    // exists.
     QString macCounterPath = DefaultMacCounterPath();
     // Shows the "Web Pages" tab, which the window otherwise keeps hidden.
     bool showWebPages = false;
@@ -88,13 +89,14 @@ public:
     void SavePageListButtonClick();
     void DownloadButtonClick();
     void Timer1Timer();
-    // Ends the running exchange or image build at the operator's wish (the Cancel button, Esc).
+    // Ends the running exchange or image build, or a wait for the MAC number source, at the
+    // operator's wish (the Cancel button, Esc).
     void CancelButtonClick();
     // Opens the "Traffic" window.
     void TrafficButtonClick();
     // Makes the chosen COM number stand for the adapter the operator picked.
     void PortChosen(const SerialPortEntry &port);
-    // Whether the window may close; asks about an unsaved page list and writes the MAC counter.
+    // Whether the window may close; asks about an unsaved page list.
     bool FormCloseQuery();
 
     // How a field is marked: changed since the last read or write, or its echo did not match.
@@ -122,11 +124,16 @@ public:
     // The "Traffic" window once opened, else null.
     TrafficView *Traffic() const { return m_trafficView; }
     ImageBuilder &Builder() { return m_builder; }
-    // An exchange runs or an image is being built.
-    bool Busy() const { return m_engine.Running() || m_builder.Running(); }
+    // An exchange runs, an image is being built or the MAC number source is being asked.
+    bool Busy() const
+    {
+        return m_engine.Running() || m_builder.Running() || (m_macFlow && m_macFlow->Waiting());
+    }
     const PageFileList &PageFiles() const { return m_pageFileList; }
     bool PageListChanged() const { return m_pageListChanged; }
-    bool MacAssignmentModeOn() const { return m_macAssignmentMode; }
+    bool MacAssignmentModeOn() const { return m_macFlow != nullptr; }
+    // The MAC flow in MAC assignment mode, else null.
+    MacFlow *Mac() const { return m_macFlow.get(); }
     QString ProgramFolder() const { return m_programFolder; }
 
     // ExchangeLog
@@ -190,7 +197,6 @@ private:
     ExchangeEngine m_engine;
     ReadExchange m_read;
     WriteExchange m_write;
-    MacAssignment m_macAssignment;
     ImageDownload m_download;
     ImageBuilder m_builder;
     QTimer m_timer1;
@@ -204,10 +210,10 @@ private:
     FileFolders m_folders;
     // Where the running or last build made its files.
     QString m_workFolder;
-    QString m_macCounterPath;
+    QString m_macSourceSetting;
+    std::unique_ptr<MacFlow> m_macFlow;
     PageFileList m_pageFileList;
     bool m_pageListChanged = false;
-    bool m_macAssignmentMode = false;
     Exchange *m_started = nullptr;
     // The settings as the unit held them after the last read or successful write.
     std::optional<SettingsSnapshot> m_reference;

@@ -109,8 +109,13 @@ void MacFlow::OnChecked(int request, const MacNumberReply &reply)
 
 void MacFlow::OnClaimed(int request, const MacNumberReply &reply)
 {
-    if (!Current(request))
+    const bool moved = reply.ok && !reply.givenBefore;
+    if (!Current(request)) {
+        // Cancelled while the claim waited: the number never went out.
+        if (moved)
+            GiveBackLate(reply.number);
         return;
+    }
     if (!reply.ok) {
         Fail(reply.error);
         return;
@@ -126,8 +131,11 @@ void MacFlow::OnClaimed(int request, const MacNumberReply &reply)
             return;
         }
     }
-    m_source->MarkSent(m_number, this,
-                       [this, request](const MacNumberReply &marked) { OnMarked(request, marked); });
+    m_source->MarkSent(m_number, this, [this, request, moved](const MacNumberReply &marked) {
+        if (!Current(request) && moved)
+            GiveBackLate(marked.number);
+        OnMarked(request, marked);
+    });
 }
 
 void MacFlow::OnMarked(int request, const MacNumberReply &reply)
@@ -141,6 +149,11 @@ void MacFlow::OnMarked(int request, const MacNumberReply &reply)
     SetWaiting(false);
     m_assignment.SetNumber(m_number);
     m_start(m_assignment);
+}
+
+void MacFlow::GiveBackLate(int number)
+{
+    m_source->GiveBack(number, this, [](const MacNumberReply &) {});
 }
 
 void MacFlow::ExchangeFinished(const ExchangeResult &result)

@@ -50,6 +50,8 @@ private:
     // The operator agrees to send a number given out before, the source's next being `next`.
     bool AskToSendAgain(int next);
     void Fail(const QString &error);
+    // A claim that moved the source arrived after a cancel: back where nobody took one since.
+    void GiveBackLate(int number);
 
     std::unique_ptr<MacNumberSource> m_source;
     Dialogs &m_dialogs;

@@ -103,8 +103,9 @@ void MacFlow::OnChecked(int request, const MacNumberReply &reply)
             return;
         }
     }
-    m_source->Claim(m_number, MacNumberHolder{}, this,
-                    [this, request](const MacNumberReply &claimed) { OnClaimed(request, claimed); });
+    m_source->Claim(
+        m_number, MacNumberHolder{}, this,
+        [this, request](const MacNumberReply &claimed) { OnClaimed(request, claimed); });
 }
 
 void MacFlow::OnClaimed(int request, const MacNumberReply &reply)

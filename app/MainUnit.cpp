@@ -222,9 +222,9 @@ void TMainForm::DecideMacAssignmentMode()
     m_ui.SendNewMACButton->setVisible(on);
     if (!on)
         return;
-    m_macFlow = std::make_unique<MacFlow>(
-        MakeMacNumberSource(m_macSourceSetting), m_dialogs, *this, *this,
-        [this](Exchange &exchange) { return StartExchange(exchange); });
+    m_macFlow =
+        std::make_unique<MacFlow>(MakeMacNumberSource(m_macSourceSetting), m_dialogs, *this, *this,
+                                  [this](Exchange &exchange) { return StartExchange(exchange); });
     connect(m_macFlow.get(), &MacFlow::WaitingChanged, this, &TMainForm::UpdateExchangeButtons);
     // The boxes show the source's next number once it answered; until then they stay empty.
     m_macFlow->LoadBoxes([this](const QString &box1, const QString &box2) {

@@ -46,9 +46,8 @@ void FileMacNumberSource::Post(QObject *context, Done done, std::function<MacNum
 
 void FileMacNumberSource::Take(const MacNumberHolder &, QObject *context, Done done)
 {
-    Post(context, std::move(done), [path = m_path, wait = Wait()] {
-        return TakeMacNumber(path, wait);
-    });
+    Post(context, std::move(done),
+         [path = m_path, wait = Wait()] { return TakeMacNumber(path, wait); });
 }
 
 void FileMacNumberSource::MarkSent(int number, QObject *context, Done done)
@@ -64,9 +63,8 @@ void FileMacNumberSource::MarkSent(int number, QObject *context, Done done)
 
 void FileMacNumberSource::GiveBack(int number, QObject *context, Done done)
 {
-    Post(context, std::move(done), [path = m_path, number, wait = Wait()] {
-        return ReturnMacNumber(path, number, wait);
-    });
+    Post(context, std::move(done),
+         [path = m_path, number, wait = Wait()] { return ReturnMacNumber(path, number, wait); });
 }
 
 void FileMacNumberSource::Confirm(int number, const QString &, QObject *context, Done done)
@@ -81,12 +79,12 @@ void FileMacNumberSource::Void(int number, const QString &, QObject *context, Do
 
 void FileMacNumberSource::Check(int number, QObject *context, Done done)
 {
-    Post(context, std::move(done), [path = m_path, number] { return CheckMacNumber(path, number); });
+    Post(context, std::move(done),
+         [path = m_path, number] { return CheckMacNumber(path, number); });
 }
 
 void FileMacNumberSource::Claim(int number, const MacNumberHolder &, QObject *context, Done done)
 {
-    Post(context, std::move(done), [path = m_path, number, wait = Wait()] {
-        return ClaimMacNumber(path, number, wait);
-    });
+    Post(context, std::move(done),
+         [path = m_path, number, wait = Wait()] { return ClaimMacNumber(path, number, wait); });
 }

@@ -85,8 +85,7 @@ bool WriteCounter(const QString &path, int number, QString *error)
 // Runs `change` on the counter's number under the lock; `change` sets the reply's fields and
 // says whether to write *held back.
 template <typename Change>
-MacNumberReply UnderLock(const QString &path, int number, const MacCounterWait &wait,
-                         Change change)
+MacNumberReply UnderLock(const QString &path, int number, const MacCounterWait &wait, Change change)
 {
     // Checked before the lock file is made, so a missing file or folder is named as such.
     if (!QFileInfo::exists(path))
@@ -94,9 +93,11 @@ MacNumberReply UnderLock(const QString &path, int number, const MacCounterWait &
     FileLock lock;
     QString error;
     if (!lock.LockWithin(MacCounterLockPath(path), wait.timeoutMs, &error, wait.stop))
-        return Refused(number, error.isEmpty() ? QStringLiteral("Stopped while waiting for %1")
-                                                     .arg(MacCounterLockPath(path))
-                                               : error);
+        return Refused(
+            number,
+            error.isEmpty()
+                ? QStringLiteral("Stopped while waiting for %1").arg(MacCounterLockPath(path))
+                : error);
     int held = 0;
     if (!ReadCounter(path, &held, &error))
         return Refused(number, error);

@@ -2,7 +2,6 @@
 
 #include "settings/SettingsValidation.h"
 
-
 namespace {
 
 // The value of the hex digit at `index`, or -1 when it is missing or not a hex digit.

@@ -310,7 +310,8 @@ private slots:
         QVERIFY(form->Busy());
         // The event loop runs meanwhile: a queued call gets through at once.
         bool ran = false;
-        QMetaObject::invokeMethod(form.get(), [&ran] { ran = true; }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            form.get(), [&ran] { ran = true; }, Qt::QueuedConnection);
         QTRY_VERIFY_WITH_TIMEOUT(ran, 1000);
         QVERIFY(form->Busy());
 

@@ -141,7 +141,8 @@ private slots:
         QCOMPARE(TakeMacNumber(counter()).number, first + 1);
         const MacNumberReply late = ReturnMacNumber(counter(), first);
         QVERIFY(!late.ok);
-        QCOMPARE(late.error, "MAC number 00:10 stays unused: " + counter() + " has moved on to 00:12");
+        QCOMPARE(late.error,
+                 "MAC number 00:10 stays unused: " + counter() + " has moved on to 00:12");
         QCOMPARE(ReadTestFile(counter()), QByteArray("00\r\n12\r\n"));
     }
 
@@ -296,9 +297,8 @@ private slots:
         auto record = [&replies](const MacNumberReply &reply) { replies << reply; };
         auto gone = std::make_unique<QObject>();
         bool goneAnswered = false;
-        source.Take({}, gone.get(), [&goneAnswered](const MacNumberReply &) {
-            goneAnswered = true;
-        });
+        source.Take({}, gone.get(),
+                    [&goneAnswered](const MacNumberReply &) { goneAnswered = true; });
         gone.reset();
         source.Take({}, &context, record);
         source.MarkSent(0x11, &context, record);

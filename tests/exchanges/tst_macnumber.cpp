@@ -2,7 +2,6 @@
 
 #include <QTest>
 
-
 class TestMacNumber : public QObject
 {
     Q_OBJECT

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "CliOptions.h"
-#include "exchanges/MacNumberSource.h"
 #include "UnitPorts.h"
+#include "exchanges/MacNumberSource.h"
 #include "settings/SettingsTypes.h"
 #include "webpages/PageFileList.h"
 

@@ -190,9 +190,9 @@ void UnitJob::Cancel(const QString &byWhom)
         StepOutcome outcome;
         outcome.result = kCancelled;
         outcome.exitStatus = ExitStatus::kCancelled;
-        outcome.message = QStringLiteral("%1 cancelled by %2 while waiting for the %3")
-                              .arg(StepName(StepKind::AssignMac), byWhom,
-                                   m_plan.macSource->Describe());
+        outcome.message =
+            QStringLiteral("%1 cancelled by %2 while waiting for the %3")
+                .arg(StepName(StepKind::AssignMac), byWhom, m_plan.macSource->Describe());
         outcome.details["macSent"] = false;
         EndStep(outcome);
         return;

@@ -25,6 +25,8 @@ public:
     virtual void PlainError(const QString &text) = 0;
     // A warning with Yes, No and Cancel.
     virtual Answer AskYesNoCancel(const QString &text) = 0;
+    // A confirmation with Yes and No (Esc answers No).
+    virtual Answer AskYesNo(const QString &text) = 0;
     // File dialogs; an empty result (or list) means the operator cancelled. `filter` is in the
     // form "Config Files|*.txt" ("" for none).
     virtual QString OpenFileName(const QString &filter) = 0;

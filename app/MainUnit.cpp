@@ -6,7 +6,7 @@
 #include "TolvexVersion.h"
 
 #include "exchanges/MacCounter.h"
-#include "exchanges/MacNumber.h"
+#include "exchanges/MacNumberSources.h"
 #include "link/PortNames.h"
 #include "link/QtSerialPortIo.h"
 #include "settings/DateTimeText.h"
@@ -63,8 +63,7 @@ TMainForm::TMainForm(const StartOptions &options, Dialogs &dialogs, std::unique_
     : QWidget(parent), m_dialogs(dialogs),
       m_port(WrapForTrace(port ? std::move(port) : std::make_unique<QtSerialPortIo>())),
       m_engine(*m_port, *this, *this), m_settings(m_ui, dialogs, *this),
-      m_downloadFlow(m_ui, dialogs, *this), m_macAssignment(m_settings),
-      m_macCounterPath(options.macCounterPath)
+      m_downloadFlow(m_ui, dialogs, *this), m_macSourceSetting(options.macCounterPath)
 {
     m_ui.SetupUi(this);
     ConnectHandlers();
@@ -207,21 +206,21 @@ void TMainForm::LoadDefaultFiles()
 
 void TMainForm::DecideMacAssignmentMode()
 {
-    m_macAssignmentMode = QFileInfo::exists(m_macCounterPath);
-    m_ui.NewMAC1Edit->setVisible(m_macAssignmentMode);
-    m_ui.NewMAC2Edit->setVisible(m_macAssignmentMode);
-    m_ui.SendNewMACButton->setVisible(m_macAssignmentMode);
-    if (!m_macAssignmentMode)
+    const bool on = MacNumberSourcePresent(m_macSourceSetting);
+    m_ui.NewMAC1Edit->setVisible(on);
+    m_ui.NewMAC2Edit->setVisible(on);
+    m_ui.SendNewMACButton->setVisible(on);
+    if (!on)
         return;
-    QString box1 = m_ui.NewMAC1Edit->text();
-    QString box2 = m_ui.NewMAC2Edit->text();
-    QString error;
-    if (!ReadMacCounterFile(m_macCounterPath, &box1, &box2, &error)) {
-        m_dialogs.Message(MessageKind::Error, error);
-        return;
-    }
-    m_ui.NewMAC1Edit->setText(box1);
-    m_ui.NewMAC2Edit->setText(box2);
+    m_macFlow =
+        std::make_unique<MacFlow>(MakeMacNumberSource(m_macSourceSetting), m_dialogs, *this, m_settings,
+                                  [this](Exchange &exchange) { return StartExchange(exchange); });
+    connect(m_macFlow.get(), &MacFlow::WaitingChanged, this, &TMainForm::UpdateExchangeButtons);
+    // The boxes show the source's next number once it answered; until then they stay empty.
+    m_macFlow->LoadBoxes([this](const QString &box1, const QString &box2) {
+        m_ui.NewMAC1Edit->setText(box1);
+        m_ui.NewMAC2Edit->setText(box2);
+    });
 }
 
 // ---- buttons of the "General" page ----
@@ -241,6 +240,10 @@ bool TMainForm::StartExchange(Exchange &exchange)
 
 void TMainForm::CancelButtonClick()
 {
+    if (m_macFlow && m_macFlow->Waiting()) {
+        m_macFlow->Cancel();
+        return;
+    }
     if (m_downloadFlow.Building()) {
         m_downloadFlow.CancelBuild();
         return;
@@ -252,7 +255,7 @@ void TMainForm::WriteButtonClick()
 {
     if (Busy())
         return;
-    if (m_settings.PrepareWrite(m_macAssignmentMode))
+    if (m_settings.PrepareWrite(MacAssignmentModeOn()))
         StartExchange(m_settings.Write());
 }
 
@@ -262,14 +265,8 @@ void TMainForm::OnExchangeFinished(const ExchangeResult &result)
     if (m_engine.Running())
         return; // another exchange already started behind the closing box
     m_started = nullptr;
-    // A number the operator typed and sent counts as given: the shared counter moves past it,
-    // so the production tool never gives it again.
-    if (finished == &m_macAssignment && m_macAssignment.NumberSent() &&
-        QFileInfo::exists(m_macCounterPath)) {
-        QString error;
-        if (!NoteMacNumberGiven(m_macCounterPath, m_macAssignment.Number(), &error))
-            AppendLog(error);
-    }
+    if (m_macFlow && finished == &m_macFlow->Assignment())
+        m_macFlow->ExchangeFinished(result);
     m_settings.ExchangeFinished(finished, result);
 }
 
@@ -361,15 +358,9 @@ void TMainForm::SerialTimeddxfCheckBoxClick()
 
 void TMainForm::SendNewMACButtonClick()
 {
-    if (Busy())
+    if (Busy() || !m_macFlow)
         return;
-    int number = 0;
-    if (!MacNumberFromBoxes(m_ui.NewMAC1Edit->text(), m_ui.NewMAC2Edit->text(), &number)) {
-        ShowMessage(MessageKind::Warning, QStringLiteral("MAC Error"));
-        return;
-    }
-    m_macAssignment.SetNumber(number);
-    StartExchange(m_macAssignment);
+    m_macFlow->Send(m_ui.NewMAC1Edit->text(), m_ui.NewMAC2Edit->text());
 }
 
 // ---- web pages ----
@@ -504,16 +495,9 @@ void TMainForm::UpdatePortDeviceLabel()
 
 bool TMainForm::FormCloseQuery()
 {
-    if (!AskToSavePageList())
-        return false;
-    // Through the counter's lock, and never below a number the production tool gave out while
-    // this window was open. A counter that cannot be written is reported; the window still
-    // closes, so an operator is never kept from leaving by a read-only file.
-    QString error;
-    if (StoreMacCounterBoxes(m_macCounterPath, m_ui.NewMAC1Edit->text(), m_ui.NewMAC2Edit->text(),
-                             &error) == MacCounterStore::Failed)
-        m_dialogs.Message(MessageKind::Error, error);
-    return true;
+    // The MAC counter is not written here: every number sent moved it on already, and boxes
+    // typed but never sent give nobody a number.
+    return AskToSavePageList();
 }
 
 void TMainForm::keyPressEvent(QKeyEvent *event)

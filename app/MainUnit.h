@@ -2,9 +2,9 @@
 
 #include "Dialogs.h"
 #include "DownloadFlow.h"
+#include "MacFlow.h"
 #include "MainFormUi.h"
 #include "SettingsFlow.h"
-#include "exchanges/MacAssignment.h"
 #include "link/ExchangeEngine.h"
 #include "link/PortDiscovery.h"
 #include "link/TrafficTrace.h"
@@ -26,7 +26,8 @@ struct StartOptions
 {
     // The program's path as given on the command line; its folder is ProgramFolder.
     QString programPath;
-    // The file whose existence makes this workstation give MAC addresses.
+    // Where MAC numbers come from (the counter file); the window gives MAC addresses when it
+    // exists.
     QString macCounterPath = DefaultMacCounterPath();
     // Shows the "Web Pages" tab, which the window otherwise keeps hidden.
     bool showWebPages = false;
@@ -80,13 +81,14 @@ public:
     void SavePageListButtonClick();
     void DownloadButtonClick();
     void Timer1Timer();
-    // Ends the running exchange or image build at the operator's wish (the Cancel button, Esc).
+    // Ends the running exchange or image build, or a wait for the MAC number source, at the
+    // operator's wish (the Cancel button, Esc).
     void CancelButtonClick();
     // Opens the "Traffic" window.
     void TrafficButtonClick();
     // Makes the chosen COM number stand for the adapter the operator picked.
     void PortChosen(const SerialPortEntry &port);
-    // Whether the window may close; asks about an unsaved page list and writes the MAC counter.
+    // Whether the window may close; asks about an unsaved page list.
     bool FormCloseQuery();
 
     using FieldMark = SettingsFlow::FieldMark;
@@ -109,11 +111,16 @@ public:
     // The "Traffic" window once opened, else null.
     TrafficView *Traffic() const { return m_trafficView; }
     ImageMaker &Builder() { return m_downloadFlow.Maker(); }
-    // An exchange runs or an image is being built.
-    bool Busy() const { return m_engine.Running() || m_downloadFlow.Building(); }
+    // An exchange runs, an image is being built or the MAC number source is being asked.
+    bool Busy() const
+    {
+        return m_engine.Running() || m_downloadFlow.Building() || (m_macFlow && m_macFlow->Waiting());
+    }
     const PageFileList &PageFiles() const { return m_pageFileList; }
     bool PageListChanged() const { return m_pageListChanged; }
-    bool MacAssignmentModeOn() const { return m_macAssignmentMode; }
+    bool MacAssignmentModeOn() const { return m_macFlow != nullptr; }
+    // The MAC flow in MAC assignment mode, else null.
+    MacFlow *Mac() const { return m_macFlow.get(); }
     QString ProgramFolder() const { return m_programFolder; }
 
     // ExchangeLog
@@ -155,17 +162,16 @@ private:
     ExchangeEngine m_engine;
     SettingsFlow m_settings;
     DownloadFlow m_downloadFlow;
-    MacAssignment m_macAssignment;
     QTimer m_timer1;
     PortWatcher m_portWatcher;
     TrafficView *m_trafficView = nullptr;
 
     QString m_programFolder;
     FileFolders m_folders;
-    QString m_macCounterPath;
+    QString m_macSourceSetting;
+    std::unique_ptr<MacFlow> m_macFlow;
     PageFileList m_pageFileList;
     bool m_pageListChanged = false;
-    bool m_macAssignmentMode = false;
     Exchange *m_started = nullptr;
     QString m_shownPortText;
 };

@@ -70,6 +70,15 @@ Dialogs::Answer QtDialogs::AskYesNoCancel(const QString &text)
     }
 }
 
+Dialogs::Answer QtDialogs::AskYesNo(const QString &text)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), DisplayText(text),
+                    QMessageBox::Yes | QMessageBox::No, m_parent);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes ? Answer::Yes : Answer::No;
+}
+
 QString QtDialogs::OpenFileName(const QString &filter)
 {
     return QFileDialog::getOpenFileName(m_parent, QString(), QString(), QtFilter(filter));

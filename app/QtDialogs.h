@@ -14,6 +14,7 @@ public:
     void Message(MessageKind kind, const QString &text) override;
     void PlainError(const QString &text) override;
     Answer AskYesNoCancel(const QString &text) override;
+    Answer AskYesNo(const QString &text) override;
     QString OpenFileName(const QString &filter) override;
     QStringList OpenFileNames(const QString &filter) override;
     QString SaveFileName(const QString &filter) override;

@@ -1,12 +1,20 @@
 #pragma once
 
+#include "MacNumberSource.h"
+
 #include <QString>
 
-// The MAC counter file as a counter shared by every program on the workstation: the window
-// (which keeps its two boxes in it) and any number of production tool processes. The number
-// its two lines make (see MacNumber.h) is the next one to give. Every change to it is one step
-// under an exclusive lock on a lock file beside it, so no two takers ever get the same number,
-// and the file is replaced whole, so a crash never leaves half a counter.
+#include <atomic>
+
+// The MAC counter file as a counter shared by every program on the workstation: the window and
+// any number of production tool processes, under any operator account. The number its two
+// lines make (see MacNumber.h) is the next one to give; an empty file (as made by hand to set
+// up a workstation) stands for 0000. Every change is one step under an exclusive lock on a lock
+// file beside it, so no two takers ever get the same number; the file is replaced whole and
+// its folder synced, so neither a crash nor a power cut leaves half a counter or brings back an
+// older number. A file that holds anything else is never changed here: every call refuses it,
+// naming it. These calls may wait for the lock; FileMacNumberSource runs them off the caller's
+// thread.
 
 // The counter file both programs use unless told otherwise.
 QString DefaultMacCounterPath();
@@ -20,35 +28,27 @@ constexpr int kMacCounterExhausted = 0xFFFF;
 // The box texts for `n` (0 to 65535): two upper-case hexadecimal digits each.
 void MacNumberToBoxes(int n, QString *box1, QString *box2);
 
-// Takes the number the counter holds and advances the file to the next one. False, with the
-// file unchanged and *error naming the file, when it is missing, cannot be read, holds no
-// number (it must hold exactly two lines that make one), is at FFFF, or cannot be written.
-bool TakeMacNumber(const QString &path, int *number, QString *error);
-
-// The number TakeMacNumber would take now, without taking it; false with the same messages.
-// For checks before anything is sent.
-bool PeekMacNumber(const QString &path, int *number, QString *error);
-
-// Gives back a number that was taken but never sent: the file goes back to `number` only while
-// it still holds the number after it, so nothing taken since is handed out twice. False when
-// the counter has moved on (the number is then left unused) or the file could not be changed.
-bool ReturnMacNumber(const QString &path, int number);
-
-// A number given without taking it (typed by the operator): a counter holding `number` or less
-// is moved past it, a higher one is left as it is. A missing file is no error (the workstation
-// keeps no counter); one that cannot be read or written is.
-bool NoteMacNumberGiven(const QString &path, int number, QString *error);
-
-enum class MacCounterStore
+// How long a change waits for the lock, and what ends the wait early.
+struct MacCounterWait
 {
-    Written,    // the boxes were written as they stand
-    KeptHigher, // the file holds a higher number than the boxes (or the boxes make none)
-    NoFile,     // there is no counter file: nothing is written
-    Failed,     // *error says why
+    int timeoutMs = 5000;
+    const std::atomic_bool *stop = nullptr; // true: give up at once (the program is ending)
 };
 
-// The window's close: writes its two box texts to the counter, unless that would move the
-// counter back below a number it holds (given out meanwhile by a production tool), or replace
-// its number with texts that make none. A file that holds no number is rewritten.
-MacCounterStore StoreMacCounterBoxes(const QString &path, const QString &box1, const QString &box2,
-                                     QString *error);
+// Takes the number the counter holds and advances the file to the next one (reply.number,
+// reply.next). Refused, the file unchanged and reply.error naming it, when it is missing,
+// cannot be read, holds no number, is at FFFF, cannot be written or stays locked too long.
+MacNumberReply TakeMacNumber(const QString &path, const MacCounterWait &wait = {});
+
+// Gives back a number that was taken but never sent: the file goes back to `number` only while
+// it still holds the number after it, so nothing taken since is handed out twice. Not ok when
+// the counter has moved on (the number is then left unused) or the file could not be changed.
+MacNumberReply ReturnMacNumber(const QString &path, int number, const MacCounterWait &wait = {});
+
+// Whether `number` was given out already (it lies below the counter) and the counter's number,
+// without the lock: the file is only ever replaced whole.
+MacNumberReply CheckMacNumber(const QString &path, int number);
+
+// A typed number is about to be sent: a counter at or below it moves past it (FFFF stays
+// FFFF); one above it stays, and the reply says the number was given before.
+MacNumberReply ClaimMacNumber(const QString &path, int number, const MacCounterWait &wait = {});

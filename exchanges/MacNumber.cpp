@@ -1,9 +1,6 @@
 #include "MacNumber.h"
 
 #include "settings/SettingsValidation.h"
-#include "settings/TextFile.h"
-
-#include <QStringList>
 
 namespace {
 
@@ -42,22 +39,4 @@ int MacNumberOfAddress(const QString &macText)
 QString MacAssignmentLine(int n)
 {
     return QLatin1String("ma") + QString::number(n) + QLatin1String("\r\n");
-}
-
-bool ReadMacCounterFile(const QString &path, QString *box1, QString *box2, QString *error)
-{
-    QStringList lines;
-    if (!ReadTextFileLines(path, &lines, error))
-        return false;
-    if (lines.size() == 2) {
-        *box1 = lines.at(0);
-        *box2 = lines.at(1);
-    }
-    return true;
-}
-
-bool WriteMacCounterFile(const QString &path, const QString &box1, const QString &box2,
-                         QString *error)
-{
-    return WriteTextFileLines(path, QStringList{box1, box2}, error);
 }

@@ -3,7 +3,7 @@
 #include <QString>
 
 // The number a unit is given as the last part of its MAC address: two hex digits from each of
-// two boxes, and the counter file that keeps the boxes from one run to the next.
+// two boxes (the window's, and the counter file's two lines).
 
 // Reads the first two characters of each box as hex digits (box1[0], box1[1], box2[0], box2[1];
 // the first bad or missing one refuses) and sets *n = d1*4096 + d2*256 + d3*16 + d4. Characters
@@ -16,14 +16,3 @@ int MacNumberOfAddress(const QString &macText);
 
 // The line that asks the unit to take number `n`: "ma", n in decimal, CR LF.
 QString MacAssignmentLine(int n);
-
-// Reads the counter file. When it holds exactly two lines they go into *box1 and *box2; with any
-// other count the boxes are left as they are. A file that cannot be read returns false with
-// "Cannot open file <path>".
-bool ReadMacCounterFile(const QString &path, QString *box1, QString *box2, QString *error);
-
-// Rewrites the counter file with the two box texts, each followed by CR LF, as they stand (no
-// case change, no check). Atomic: on failure the old file stays whole and *error is
-// "Cannot create file <path>".
-bool WriteMacCounterFile(const QString &path, const QString &box1, const QString &box2,
-                         QString *error);

@@ -1,5 +1,7 @@
 #include "app/MainUnit.h"
 #include "app/TrafficView.h"
+#include "exchanges/MacCounter.h"
+#include "settings/FileLock.h"
 #include "support/FakeLink.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestFiles.h"
@@ -253,28 +255,110 @@ private slots:
         QVERIFY(!form->PageListChanged());
     }
 
-    void macCounterFile_fillsBoxes_andIsRewrittenAtClose()
+    // The boxes show the counter's next number; the window never writes the counter at close
+    // (every number sent moved it on already), so a file it cannot read is left alone.
+    void macCounterFile_fillsBoxes_closeLeavesItAlone_data()
     {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("boxes");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("two lines") << QByteArray("12\r\nAB\r\n") << "12 AB" << false;
+        QTest::newRow("lower case, no final end") << QByteArray("12\nab") << "12 AB" << false;
+        QTest::newRow("empty file, as set up by hand") << QByteArray() << "00 00" << false;
+        QTest::newRow("third line") << QByteArray("12\r\nAB\r\n\r\n") << " " << true;
+        QTest::newRow("not hex") << QByteArray("1G\r\nAB\r\n") << " " << true;
+    }
+    void macCounterFile_fillsBoxes_closeLeavesItAlone()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, boxes);
+        QFETCH(bool, refused);
         QVERIFY(QDir(dir->path()).mkdir("mac"));
-        QVERIFY(WriteTestFile(path("mac/SetMACAddress.txt"), "12\r\nAB\r\n"));
+        QVERIFY(WriteTestFile(path("mac/SetMACAddress.txt"), file));
         auto form = makeForm();
         MainFormUi &ui = form->Ui();
         QVERIFY(form->MacAssignmentModeOn());
         QVERIFY(!ui.SendNewMACButton->isHidden());
-        QCOMPARE(ui.NewMAC1Edit->text(), QString("12"));
-        QCOMPARE(ui.NewMAC2Edit->text(), QString("AB"));
-        ui.NewMAC2Edit->setText("AC");
+        if (refused) {
+            QTRY_COMPARE(dialogs->boxes.size(), 1);
+            QVERIFY2(dialogs->boxTexts().at(0).startsWith(
+                         "MAC counter file " + path("mac/SetMACAddress.txt") + " holds no number"),
+                     qPrintable(dialogs->boxTexts().at(0)));
+        } else {
+            QTRY_COMPARE(ui.NewMAC1Edit->text() + " " + ui.NewMAC2Edit->text(), boxes);
+            QVERIFY(dialogs->boxes.isEmpty());
+        }
+        QCOMPARE(ui.NewMAC1Edit->text() + " " + ui.NewMAC2Edit->text(), boxes);
+        ui.NewMAC1Edit->setText("7F");
+        ui.NewMAC2Edit->setText("00");
         QVERIFY(form->FormCloseQuery());
-        QCOMPARE(ReadTestFile(path("mac/SetMACAddress.txt")), QByteArray("12\r\nAC\r\n"));
+        QCOMPARE(ReadTestFile(path("mac/SetMACAddress.txt")), file);
+        // Sending from a file that holds no number refuses, and still leaves it alone.
+        if (refused) {
+            form->SendNewMACButtonClick();
+            QTRY_COMPARE(dialogs->boxes.size(), 2);
+            QVERIFY(port->writes.isEmpty());
+            QCOMPARE(ReadTestFile(path("mac/SetMACAddress.txt")), file);
+            QVERIFY(ui.SendNewMACButton->isEnabled());
+        }
     }
 
-    void macCounterFile_withThirdLine_leavesBoxesEmpty()
+    // Waiting for the counter's lock: the window stays live with the exchange buttons off;
+    // Cancel or Esc ends the wait and nothing is sent, even once the lock comes free; a lock
+    // held too long ends in an error naming the lock file.
+    void macSend_waitingForTheCounterLock_data()
     {
+        QTest::addColumn<QString>("end");
+        QTest::newRow("Cancel") << "cancel";
+        QTest::newRow("Esc") << "escape";
+        QTest::newRow("lock held too long") << "timeout";
+    }
+    void macSend_waitingForTheCounterLock()
+    {
+        QFETCH(QString, end);
         QVERIFY(QDir(dir->path()).mkdir("mac"));
-        QVERIFY(WriteTestFile(path("mac/SetMACAddress.txt"), "12\r\nAB\r\n\r\n"));
+        const QString counter = path("mac/SetMACAddress.txt");
+        QVERIFY(WriteTestFile(counter, "12\r\nAB\r\n"));
         auto form = makeForm();
-        QVERIFY(form->Ui().NewMAC1Edit->text().isEmpty());
-        QVERIFY(form->Ui().NewMAC2Edit->text().isEmpty());
+        MainFormUi &ui = form->Ui();
+        QTRY_COMPARE(ui.NewMAC2Edit->text(), QString("AB"));
+        auto holder = std::make_unique<FileLock>();
+        QString error;
+        QVERIFY(holder->Lock(MacCounterLockPath(counter), &error));
+
+        form->SendNewMACButtonClick();
+        QTRY_VERIFY(ui.CancelButton->isEnabled());
+        for (QPushButton *button :
+             {ui.ReadButton, ui.WriteButton, ui.SendNewMACButton, ui.DownloadButton})
+            QVERIFY(!button->isEnabled());
+        QVERIFY(form->Busy());
+        // The event loop runs meanwhile: a queued call gets through at once.
+        bool ran = false;
+        QMetaObject::invokeMethod(
+            form.get(), [&ran] { ran = true; }, Qt::QueuedConnection);
+        QTRY_VERIFY_WITH_TIMEOUT(ran, 1000);
+        QVERIFY(form->Busy());
+
+        if (end == "cancel") {
+            form->CancelButtonClick();
+        } else if (end == "escape") {
+            QTest::keyClick(form.get(), Qt::Key_Escape);
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(!form->Busy(), 8000);
+            QCOMPARE(dialogs->boxTexts(),
+                     QStringList{"Cannot lock file " + MacCounterLockPath(counter) +
+                                 ": another program has held it for 5 s"});
+        }
+        QVERIFY(!form->Busy());
+        QVERIFY(ui.SendNewMACButton->isEnabled());
+        QVERIFY(!ui.CancelButton->isEnabled());
+        holder.reset();
+        QTest::qWait(300);
+        QVERIFY(port->writes.isEmpty());
+        QVERIFY(port->openedDevices.isEmpty());
+        QCOMPARE(ReadTestFile(counter), QByteArray("12\r\nAB\r\n"));
+        if (end != "timeout")
+            QVERIFY(dialogs->boxes.isEmpty());
     }
 
     void closeCancelledAtPageListQuestion_keepsWindowAndCounterFile()
@@ -328,20 +412,6 @@ private slots:
         QVERIFY(form->PageListChanged());
     }
 
-    void closeWithUnusableCounterFile_reportsAndCloses()
-    {
-        QVERIFY(QDir(dir->path()).mkdir("mac"));
-        QVERIFY(WriteTestFile(path("mac/SetMACAddress.txt"), "12\r\nAB\r\n"));
-        auto form = makeForm();
-        // A folder now stands where the file was: it exists, but cannot be replaced by a file.
-        QVERIFY(QFile::remove(path("mac/SetMACAddress.txt")));
-        QVERIFY(QDir(dir->path()).mkpath("mac/SetMACAddress.txt"));
-        form->Ui().NewMAC2Edit->setText("AC");
-        QVERIFY(form->FormCloseQuery());
-        QCOMPARE(dialogs->boxTexts(),
-                 QStringList{"Cannot open file " + path("mac/SetMACAddress.txt")});
-    }
-
     void unreadableDefaultFiles_reportedAndStartUpCarriesOn_data()
     {
         QTest::addColumn<QString>("file");
@@ -363,7 +433,7 @@ private slots:
         QVERIFY(QDir(dir->path()).mkpath("mac"));
         QVERIFY(QFile::link("/proc/self/mem", path(file)));
         auto form = makeForm();
-        QCOMPARE(dialogs->boxTexts(), QStringList{"Cannot open file " + path(file)});
+        QTRY_COMPARE(dialogs->boxTexts(), QStringList{"Cannot open file " + path(file)});
         QCOMPARE(form->LogLines(), log);
     }
 
@@ -504,8 +574,9 @@ private slots:
         MainFormUi &ui = form->Ui();
         const QList<QPushButton *> buttons{ui.ReadButton, ui.WriteButton, ui.SendNewMACButton,
                                            ui.DownloadButton};
+        QTRY_COMPARE(ui.NewMAC2Edit->text(), QString("AB"));
         form->SendNewMACButtonClick();
-        QCOMPARE(port->writes, QList<QByteArray>{"ma4779\r\n"});
+        QTRY_COMPARE(port->writes, QList<QByteArray>{"ma4779\r\n"});
         for (QPushButton *button : buttons)
             QVERIFY(!button->isEnabled());
         QVERIFY(ui.CancelButton->isEnabled());

@@ -3,6 +3,7 @@
 // signal, on a terminal, and in a short soak.
 
 #include "TolvexVersion.h"
+#include "settings/FileLock.h"
 #include "support/GangSoak.h"
 #include "support/PtyTools.h"
 #include "support/RxPeer.h"
@@ -424,6 +425,65 @@ private slots:
             given << line.value("mac").toString() + " " + line.value("macAddress").toString();
         QCOMPARE(given, (QStringList{"12FE 00:04:A3:01:12:FE", "12FF 00:04:A3:01:12:FF",
                                      "1300 00:04:A3:01:13:00"}));
+    }
+
+    // The README sets a workstation up with an empty counter file: it stands for 0000.
+    void assignMac_next_emptyCounterAsSetUp_startsAt0000()
+    {
+        const QString unit = sim();
+        const QString counter = file("counter.txt", "");
+        TolvexRun run;
+        QVERIFY(run.Run({"assign-mac", "--next", "--counter", counter, "-p", unit}));
+        QCOMPARE(run.ExitCode(), 0);
+        QCOMPARE(MaLines(*sims[0]), QStringList{"ma0"});
+        QCOMPARE(ReadTestFile(counter), QByteArray("00\r\n01\r\n"));
+    }
+
+    // Another program holds the counter's lock: the take waits without sending; a signal then
+    // ends the run as cancelled, and no number is used up.
+    void assignMac_signalWhileTheTakeWaitsForTheLock_nothingSent_counterUnchanged()
+    {
+        const QString unit = sim();
+        const QString counter = file("counter.txt", "00\r\n10\r\n");
+        FileLock holder;
+        QString error;
+        QVERIFY(holder.Lock(counter + ".lock", &error));
+        TolvexRun run;
+        run.Start({"assign-mac", "--next", "--counter", counter, "-p", unit, "--json", "--record",
+                   path("record.jsonl")});
+        QVERIFY(run.WaitForEvent(
+            [](const QJsonObject &event) { return event.value("event").toString() == "start"; },
+            10000));
+        QTest::qWait(500);
+        ::kill(pid_t(run.Process().processId()), SIGTERM);
+        QVERIFY(run.Wait(4000));
+        QCOMPARE(run.ExitCode(), 130);
+        holder.Unlock();
+        const QList<QJsonObject> record = RecordLines(path("record.jsonl"));
+        QCOMPARE(record.size(), 1);
+        QCOMPARE(record[0].value("result").toString(), QString("cancelled"));
+        QVERIFY2(record[0].value("message").toString().contains(
+                     "while waiting for the MAC counter file " + counter),
+                 qPrintable(record[0].value("message").toString()));
+        QVERIFY(MaLines(*sims[0]).isEmpty());
+        QCOMPARE(ReadTestFile(counter), QByteArray("00\r\n10\r\n"));
+    }
+
+    // A lock held too long ends the step with an error naming the lock file; nothing is sent.
+    void assignMac_lockHeldTooLong_clearError_nothingSent()
+    {
+        const QString unit = sim();
+        const QString counter = file("counter.txt", "00\r\n10\r\n");
+        FileLock holder;
+        QString error;
+        QVERIFY(holder.Lock(counter + ".lock", &error));
+        TolvexRun run;
+        QVERIFY(run.Run({"assign-mac", "--next", "--counter", counter, "-p", unit, "--json"}));
+        QCOMPARE(run.ExitCode(), 3);
+        QCOMPARE(run.Events("step-end")[0].value("message").toString(),
+                 "Cannot lock file " + counter + ".lock: another program has held it for 5 s");
+        QVERIFY(MaLines(*sims[0]).isEmpty());
+        QCOMPARE(ReadTestFile(counter), QByteArray("00\r\n10\r\n"));
     }
 
     void assignMac_counterReachesFFFF_refusesBeforeSending()

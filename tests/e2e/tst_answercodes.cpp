@@ -142,8 +142,11 @@ private slots:
             }
             if (command == "write")
                 form.WriteButtonClick();
-            if (command == "assign-mac")
+            if (command == "assign-mac") {
+                // The boxes show the counter's number once its source answered.
+                QVERIFY(QTest::qWaitFor([&] { return !form.Ui().NewMAC2Edit->text().isEmpty(); }));
                 form.SendNewMACButtonClick();
+            }
             QVERIFY(QTest::qWaitFor([&] { return !dialogs.boxes.isEmpty(); }, 15000));
             QCOMPARE(dialogs.boxTexts(), QStringList{windowBox});
             if (!windowLog.isEmpty())

@@ -2,6 +2,7 @@
 // opens "COM1", which ComPorts.txt beside the program maps to the unit's link.
 
 #include "app/MainUnit.h"
+#include "exchanges/MacCounter.h"
 #include "support/ScriptedDialogs.h"
 #include "support/SimUnit.h"
 #include "support/TestFiles.h"
@@ -275,23 +276,66 @@ private slots:
         }
     }
 
-    void macAssignment_sendsLine_showsAnswer_counterWrittenBack()
+    void macAssignment_sendsLine_showsAnswer_counterMovedPastIt()
     {
         bringUp({}, true);
         QVERIFY(form->MacAssignmentModeOn());
-        QCOMPARE(form->Ui().NewMAC1Edit->text(), QString("12"));
+        QTRY_COMPARE(form->Ui().NewMAC1Edit->text(), QString("12"));
         form->Ui().NewMAC2Edit->setText("AC");
         form->SendNewMACButtonClick();
         QVERIFY(waitForBox());
         QCOMPARE(dialogs->boxTexts(), QStringList{"Data read OK"});
         QCOMPARE(sim->receivedLines(), (QList<QByteArray>{"ma4780\r\n", "zc\r\n"}));
         QVERIFY(form->Ui().MACAddressEdit->text().endsWith(":12:AC"));
-        // The number sent counts as given: the shared counter moved past it, and the boxes
-        // (still 12 AC) do not move it back at close.
+        // The number sent counts as given: the shared counter moved past it before it went
+        // out; the boxes stay as typed, and the close leaves the counter alone.
         QCOMPARE(ReadTestFile(dir->filePath("mac/SetMACAddress.txt")), QByteArray("12\r\nAD\r\n"));
         QCOMPARE(form->Ui().NewMAC2Edit->text(), QString("AC"));
         QVERIFY(form->FormCloseQuery());
         QCOMPARE(ReadTestFile(dir->filePath("mac/SetMACAddress.txt")), QByteArray("12\r\nAD\r\n"));
+    }
+
+    // The window opened at 12 AB; another program then gave out 12AB and 12AC. Sending the
+    // boxes as they stand asks first: No sends nothing, Yes sends the number again. A number
+    // above the counter is sent without a question and moves the counter past it.
+    void macAssignment_counterAdvancedWhileOpen_asksBeforeSendingAgain()
+    {
+        bringUp({}, true);
+        QTRY_COMPARE(form->Ui().NewMAC2Edit->text(), QString("AB"));
+        const QString counter = dir->filePath("mac/SetMACAddress.txt");
+        QCOMPARE(TakeMacNumber(counter).number, 0x12AB);
+        QCOMPARE(TakeMacNumber(counter).number, 0x12AC);
+        const QString question =
+            "MAC number 12:AB was given out already; the counter is at 12:AD. Send it again?";
+        bool busyWhileAsked = false;
+        dialogs->whileAsking = [&] { busyWhileAsked = !form->Ui().ReadButton->isEnabled(); };
+
+        dialogs->answers = {Dialogs::Answer::No};
+        form->SendNewMACButtonClick();
+        QTRY_COMPARE(dialogs->questions, QStringList{question});
+        QTRY_VERIFY(form->Ui().SendNewMACButton->isEnabled());
+        QVERIFY(busyWhileAsked);
+        QTest::qWait(300);
+        QVERIFY(sim->receivedLines().isEmpty());
+        QVERIFY(dialogs->boxes.isEmpty());
+        QCOMPARE(ReadTestFile(counter), QByteArray("12\r\nAD\r\n"));
+
+        dialogs->answers = {Dialogs::Answer::Yes};
+        form->SendNewMACButtonClick();
+        QVERIFY(waitForBox());
+        QCOMPARE(dialogs->questions, (QStringList{question, question}));
+        QCOMPARE(dialogs->boxTexts(), QStringList{"Data read OK"});
+        QCOMPARE(sim->receivedLines(), (QList<QByteArray>{"ma4779\r\n", "zc\r\n"}));
+        QCOMPARE(ReadTestFile(counter), QByteArray("12\r\nAD\r\n"));
+
+        form->Ui().NewMAC2Edit->setText("B0");
+        form->SendNewMACButtonClick();
+        QVERIFY(waitForBox(2));
+        QCOMPARE(dialogs->questions.size(), 2);
+        QCOMPARE(dialogs->boxTexts().last(), QString("Data read OK"));
+        QCOMPARE(sim->receivedLines().mid(2), (QList<QByteArray>{"ma4784\r\n", "zc\r\n"}));
+        QCOMPARE(ReadTestFile(counter), QByteArray("12\r\nB1\r\n"));
+        QCOMPARE(TakeMacNumber(counter).number, 0x12B1);
     }
 
     void whatChanged_editsMarked_writeListsThem_mismatchesRedUntilEdited()

@@ -1,18 +1,68 @@
-// The MAC counter as a counter shared by the window and any number of production tool
-// processes: taking, giving back, noting a typed number, and the window's close.
+// The MAC counter as a number source shared by the window and any number of production tool
+// processes and accounts: taking, giving back, claiming typed numbers, the lock, the file's
+// modes, and the asynchronous source over it.
 
+#include "exchanges/FileMacNumberSource.h"
 #include "exchanges/MacCounter.h"
 #include "exchanges/MacNumber.h"
+#include "settings/FileLock.h"
 #include "support/TestFiles.h"
 
+#include <QElapsedTimer>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// One taker's record: numbers it sent, in the order it sent them.
+struct Sent
+{
+    std::vector<int> numbers;
+};
+
+// Takes, gives back and claims at random, as the window and the tool do: a taken number is
+// sent unless it went back; a claimed number at or above the counter is sent; a claim below
+// it is the operator sending one again on purpose and is not counted.
+void RandomTaker(const QString &path, quint32 seed, int rounds, Sent *sent)
+{
+    QRandomGenerator random(seed);
+    for (int i = 0; i < rounds; ++i) {
+        const int dice = int(random.bounded(10));
+        if (dice < 6) {
+            const MacNumberReply taken = TakeMacNumber(path);
+            if (!taken.ok)
+                continue;
+            if (dice == 0 && ReturnMacNumber(path, taken.number).ok)
+                continue;
+            sent->numbers.push_back(taken.number);
+        } else {
+            const MacNumberReply check = CheckMacNumber(path, -1);
+            if (!check.ok)
+                continue;
+            // Around the counter: at it, a little above, or below it.
+            const int number = qMax(0, check.next + int(random.bounded(6)) - 2);
+            const MacNumberReply claimed = ClaimMacNumber(path, number);
+            if (claimed.ok && !claimed.givenBefore)
+                sent->numbers.push_back(number);
+        }
+    }
+}
+
+} // namespace
 
 class TestMacCounter : public QObject
 {
@@ -42,13 +92,16 @@ private slots:
             << QByteArray("FF\r\nFE") << 0xFFFE << QByteArray("FF\r\nFF\r\n") << "";
         QTest::newRow("extra characters, as the window reads them")
             << QByteArray("12xyz\nAB7\n") << 0x12AB << QByteArray("12\r\nAC\r\n") << "";
+        QTest::newRow("empty, as set up by hand: 0000")
+            << QByteArray("") << 0 << QByteArray("00\r\n01\r\n") << "";
         QTest::newRow("at FFFF") << QByteArray("ff\r\nFF\r\n") << -1 << QByteArray("ff\r\nFF\r\n")
                                  << "is at FFFF: no MAC numbers left";
         QTest::newRow("three lines") << QByteArray("12\r\nAB\r\n\r\n") << -1
                                      << QByteArray("12\r\nAB\r\n\r\n") << "holds no number";
+        QTest::newRow("one empty line")
+            << QByteArray("\r\n") << -1 << QByteArray("\r\n") << "holds no number";
         QTest::newRow("not hex") << QByteArray("1G\r\nAB\r\n") << -1 << QByteArray("1G\r\nAB\r\n")
                                  << "holds no number";
-        QTest::newRow("empty") << QByteArray("") << -1 << QByteArray("") << "holds no number";
     }
     void take()
     {
@@ -57,22 +110,23 @@ private slots:
         QFETCH(QByteArray, after);
         QFETCH(QString, error);
         QVERIFY(WriteTestFile(counter(), before));
-        int number = -1;
-        QString message;
-        QCOMPARE(TakeMacNumber(counter(), &number, &message), taken >= 0);
-        QCOMPARE(number, taken);
+        const MacNumberReply reply = TakeMacNumber(counter());
+        QCOMPARE(reply.ok, taken >= 0);
+        if (reply.ok) {
+            QCOMPARE(reply.number, taken);
+            QCOMPARE(reply.next, taken + 1);
+        }
         QCOMPARE(ReadTestFile(counter()), after);
-        QVERIFY2(message.contains(error), qPrintable(message));
+        QVERIFY2(reply.error.contains(error), qPrintable(reply.error));
         if (!error.isEmpty())
-            QVERIFY(message.startsWith("MAC counter file " + counter()));
+            QVERIFY(reply.error.startsWith("MAC counter file " + counter()));
     }
 
     void take_missingFile_refused_nothingMade()
     {
-        int number = -1;
-        QString message;
-        QVERIFY(!TakeMacNumber(counter(), &number, &message));
-        QCOMPARE(message, "MAC counter file " + counter() + " not found");
+        const MacNumberReply reply = TakeMacNumber(counter());
+        QVERIFY(!reply.ok);
+        QCOMPARE(reply.error, "MAC counter file " + counter() + " not found");
         QVERIFY(!QFile::exists(counter()));
         QVERIFY(!QFile::exists(MacCounterLockPath(counter())));
     }
@@ -80,134 +134,229 @@ private slots:
     void giveBack_onlyWhileNothingWasTakenSince()
     {
         QVERIFY(WriteTestFile(counter(), "00\r\n10\r\n"));
-        int first = -1;
-        int second = -1;
-        QString message;
-        QVERIFY(TakeMacNumber(counter(), &first, &message));
-        QVERIFY(ReturnMacNumber(counter(), first));
+        const int first = TakeMacNumber(counter()).number;
+        QVERIFY(ReturnMacNumber(counter(), first).ok);
         QCOMPARE(ReadTestFile(counter()), QByteArray("00\r\n10\r\n"));
-        QVERIFY(TakeMacNumber(counter(), &first, &message));
-        QVERIFY(TakeMacNumber(counter(), &second, &message));
-        QVERIFY(!ReturnMacNumber(counter(), first));
+        QCOMPARE(TakeMacNumber(counter()).number, first);
+        QCOMPARE(TakeMacNumber(counter()).number, first + 1);
+        const MacNumberReply late = ReturnMacNumber(counter(), first);
+        QVERIFY(!late.ok);
+        QCOMPARE(late.error,
+                 "MAC number 00:10 stays unused: " + counter() + " has moved on to 00:12");
         QCOMPARE(ReadTestFile(counter()), QByteArray("00\r\n12\r\n"));
     }
 
-    void noteGiven_data()
+    void checkAndClaim_data()
     {
         QTest::addColumn<QByteArray>("before");
-        QTest::addColumn<int>("given");
+        QTest::addColumn<int>("number");
+        QTest::addColumn<bool>("givenBefore");
         QTest::addColumn<QByteArray>("after");
-        QTest::newRow("below: moved past")
-            << QByteArray("00\r\n10\r\n") << 0x20 << QByteArray("00\r\n21\r\n");
-        QTest::newRow("equal: moved past")
-            << QByteArray("00\r\n10\r\n") << 0x10 << QByteArray("00\r\n11\r\n");
-        QTest::newRow("above: kept")
-            << QByteArray("00\r\n10\r\n") << 0x05 << QByteArray("00\r\n10\r\n");
+        QTest::newRow("above: moved past")
+            << QByteArray("00\r\n10\r\n") << 0x20 << false << QByteArray("00\r\n21\r\n");
+        QTest::newRow("at the counter: moved past")
+            << QByteArray("00\r\n10\r\n") << 0x10 << false << QByteArray("00\r\n11\r\n");
+        QTest::newRow("below: given before, kept")
+            << QByteArray("00\r\n10\r\n") << 0x05 << true << QByteArray("00\r\n10\r\n");
         QTest::newRow("FFFF stays FFFF")
-            << QByteArray("00\r\n10\r\n") << 0xFFFF << QByteArray("FF\r\nFF\r\n");
-        QTest::newRow("no number: replaced")
-            << QByteArray("junk\r\n") << 0x05 << QByteArray("00\r\n06\r\n");
+            << QByteArray("00\r\n10\r\n") << 0xFFFF << false << QByteArray("FF\r\nFF\r\n");
+        QTest::newRow("empty file") << QByteArray() << 0 << false << QByteArray("00\r\n01\r\n");
     }
-    void noteGiven()
+    void checkAndClaim()
     {
         QFETCH(QByteArray, before);
-        QFETCH(int, given);
+        QFETCH(int, number);
+        QFETCH(bool, givenBefore);
         QFETCH(QByteArray, after);
         QVERIFY(WriteTestFile(counter(), before));
-        QString message;
-        QVERIFY2(NoteMacNumberGiven(counter(), given, &message), qPrintable(message));
+        const MacNumberReply check = CheckMacNumber(counter(), number);
+        QVERIFY(check.ok);
+        QCOMPARE(check.givenBefore, givenBefore);
+        QCOMPARE(ReadTestFile(counter()), before);
+        const MacNumberReply claim = ClaimMacNumber(counter(), number);
+        QVERIFY2(claim.ok, qPrintable(claim.error));
+        QCOMPARE(claim.givenBefore, givenBefore);
         QCOMPARE(ReadTestFile(counter()), after);
     }
 
-    void noteGiven_noCounter_nothingMade()
+    // A file that makes no number is named and never replaced, whatever is asked of it.
+    void fileWithoutNumber_leftAlone()
     {
-        QString message;
-        QVERIFY(NoteMacNumberGiven(counter(), 5, &message));
-        QVERIFY(!QFile::exists(counter()));
+        const QByteArray junk("junk\r\n");
+        QVERIFY(WriteTestFile(counter(), junk));
+        for (const MacNumberReply &reply :
+             {TakeMacNumber(counter()), ClaimMacNumber(counter(), 5), ReturnMacNumber(counter(), 5),
+              CheckMacNumber(counter(), 5)}) {
+            QVERIFY(!reply.ok);
+            QVERIFY2(reply.error.startsWith("MAC counter file " + counter() + " holds no number"),
+                     qPrintable(reply.error));
+        }
+        QCOMPARE(ReadTestFile(counter()), junk);
     }
 
-    void windowClose_data()
+    void lockHeldElsewhere_waitIsBounded_fileUnchanged()
     {
-        QTest::addColumn<QByteArray>("before");
-        QTest::addColumn<QString>("box1");
-        QTest::addColumn<QString>("box2");
-        QTest::addColumn<int>("store");
-        QTest::addColumn<QByteArray>("after");
-        const int written = int(MacCounterStore::Written);
-        const int kept = int(MacCounterStore::KeptHigher);
-        QTest::newRow("boxes moved on") << QByteArray("12\r\nAB\r\n") << "12"
-                                        << "AC" << written << QByteArray("12\r\nAC\r\n");
-        QTest::newRow("boxes as they stand") << QByteArray("12\r\nAB\r\n") << "12x"
-                                             << "ab" << written << QByteArray("12x\r\nab\r\n");
-        QTest::newRow("a tool gave numbers meanwhile")
-            << QByteArray("12\r\nAD\r\n") << "12"
-            << "AB" << kept << QByteArray("12\r\nAD\r\n");
-        QTest::newRow("boxes make no number") << QByteArray("12\r\nAB\r\n") << "1"
-                                              << "" << kept << QByteArray("12\r\nAB\r\n");
-        QTest::newRow("file holds no number") << QByteArray("x\r\n") << ""
-                                              << "" << written << QByteArray("\r\n\r\n");
-    }
-    void windowClose()
-    {
-        QFETCH(QByteArray, before);
-        QFETCH(QString, box1);
-        QFETCH(QString, box2);
-        QFETCH(int, store);
-        QFETCH(QByteArray, after);
-        QVERIFY(WriteTestFile(counter(), before));
-        QString message;
-        QCOMPARE(int(StoreMacCounterBoxes(counter(), box1, box2, &message)), store);
-        QCOMPARE(ReadTestFile(counter()), after);
+        QVERIFY(WriteTestFile(counter(), "00\r\n10\r\n"));
+        FileLock holder;
+        QString error;
+        QVERIFY(holder.Lock(MacCounterLockPath(counter()), &error));
+        QElapsedTimer clock;
+        clock.start();
+        const MacNumberReply reply = TakeMacNumber(counter(), MacCounterWait{400, nullptr});
+        QVERIFY(clock.elapsed() >= 400);
+        QVERIFY(clock.elapsed() < 3000);
+        QVERIFY(!reply.ok);
+        QCOMPARE(reply.error, "Cannot lock file " + MacCounterLockPath(counter()) +
+                                  ": another program has held it for 1 s");
+        QCOMPARE(ReadTestFile(counter()), QByteArray("00\r\n10\r\n"));
+        holder.Unlock();
+        QCOMPARE(TakeMacNumber(counter(), MacCounterWait{400, nullptr}).number, 0x10);
     }
 
-    void windowClose_noCounter_nothingWritten()
+#ifndef Q_OS_WIN
+    // Another operator account uses the same counter: the lock file is made writable for all
+    // whatever the umask, and replacing the counter keeps the file's own mode.
+    void modes_anotherAccountCanUseTheCounter()
     {
-        QString message;
-        QCOMPARE(StoreMacCounterBoxes(counter(), "12", "AB", &message), MacCounterStore::NoFile);
-        QVERIFY(!QFile::exists(counter()));
+        QVERIFY(WriteTestFile(counter(), "00\r\n10\r\n"));
+        QVERIFY(::chmod(QFile::encodeName(counter()).constData(), 0666) == 0);
+        const mode_t old = ::umask(077);
+        const MacNumberReply reply = TakeMacNumber(counter());
+        ::umask(old);
+        QVERIFY(reply.ok);
+        struct stat lockInfo = {};
+        QVERIFY(::stat(QFile::encodeName(MacCounterLockPath(counter())).constData(), &lockInfo) ==
+                0);
+        QCOMPARE(int(lockInfo.st_mode & 0777), 0666);
+        struct stat counterInfo = {};
+        QVERIFY(::stat(QFile::encodeName(counter()).constData(), &counterInfo) == 0);
+        QCOMPARE(int(counterInfo.st_mode & 0777), 0666);
     }
 
-    // The window read 12 AB at start; a production tool then gives out 12AB and 12AC; the
-    // window closes with its boxes unchanged, and no number is handed out twice afterwards.
-    void windowLeftOpenWhileTheToolGivesNumbers_counterNeverGoesBack()
-    {
-        QVERIFY(WriteTestFile(counter(), "12\r\nAB\r\n"));
-        QString box1;
-        QString box2;
-        QString message;
-        QVERIFY(ReadMacCounterFile(counter(), &box1, &box2, &message));
-        int number = -1;
-        QVERIFY(TakeMacNumber(counter(), &number, &message));
-        QVERIFY(TakeMacNumber(counter(), &number, &message));
-        QCOMPARE(StoreMacCounterBoxes(counter(), box1, box2, &message),
-                 MacCounterStore::KeptHigher);
-        QVERIFY(TakeMacNumber(counter(), &number, &message));
-        QCOMPARE(number, 0x12AD);
-    }
-
-    void takersSideBySide_neverTheSameNumber()
+    // Several processes, each with several threads, take, give back and claim at random: no
+    // number is sent twice, and the counter ends past every number sent.
+    void randomTakersInProcessesAndThreads_noNumberTwice_counterPastAll()
     {
         QVERIFY(WriteTestFile(counter(), "00\r\n00\r\n"));
-        std::mutex guard;
-        std::vector<int> numbers;
-        std::vector<std::thread> takers;
-        for (int t = 0; t < 4; ++t) {
-            takers.emplace_back([&] {
-                for (int i = 0; i < 50; ++i) {
-                    int number = -1;
-                    QString message;
-                    if (TakeMacNumber(counter(), &number, &message)) {
-                        const std::lock_guard<std::mutex> lock(guard);
-                        numbers.push_back(number);
-                    }
-                }
-            });
+        constexpr int kProcesses = 3;
+        constexpr int kThreads = 3;
+        constexpr int kRounds = 60;
+        const quint32 seed = QRandomGenerator::global()->generate();
+        qInfo("seed %u", seed);
+        std::vector<pid_t> children;
+        for (int p = 0; p < kProcesses; ++p) {
+            const pid_t child = ::fork();
+            QVERIFY(child >= 0);
+            if (child == 0) {
+                // The child takes with threads of its own and writes what it sent.
+                std::vector<Sent> sent(kThreads);
+                std::vector<std::thread> threads;
+                for (int t = 0; t < kThreads; ++t)
+                    threads.emplace_back(RandomTaker, counter(), seed + 100 * p + t, kRounds,
+                                         &sent[size_t(t)]);
+                for (std::thread &thread : threads)
+                    thread.join();
+                QByteArray lines;
+                for (const Sent &s : sent)
+                    for (int n : s.numbers)
+                        lines += QByteArray::number(n) + '\n';
+                const bool written =
+                    WriteTestFile(dir.filePath(QStringLiteral("sent-%1").arg(p)), lines);
+                ::_exit(written ? 0 : 1);
+            }
+            children.push_back(child);
         }
-        for (std::thread &taker : takers)
-            taker.join();
-        QCOMPARE(int(numbers.size()), 200);
-        QCOMPARE(QSet<int>(numbers.begin(), numbers.end()).size(), 200);
-        QCOMPARE(ReadTestFile(counter()), QByteArray("00\r\nC8\r\n"));
+        std::vector<int> all;
+        for (int p = 0; p < kProcesses; ++p) {
+            int status = 0;
+            QVERIFY(::waitpid(children[size_t(p)], &status, 0) == children[size_t(p)]);
+            QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+            for (const QByteArray &line :
+                 ReadTestFile(dir.filePath(QStringLiteral("sent-%1").arg(p))).split('\n')) {
+                if (!line.isEmpty())
+                    all.push_back(line.toInt());
+            }
+        }
+        QVERIFY(all.size() > size_t(kProcesses * kThreads * kRounds / 2));
+        QCOMPARE(QSet<int>(all.begin(), all.end()).size(), int(all.size()));
+        const MacNumberReply end = CheckMacNumber(counter(), -1);
+        QVERIFY(end.ok);
+        QVERIFY(end.next > *std::max_element(all.begin(), all.end()));
+    }
+#endif
+
+    // The source answers later, from the event loop, never inside the call; not at all when
+    // the context is gone; and in the order asked.
+    void source_answersFromTheEventLoop_toLivingContextsOnly()
+    {
+        QVERIFY(WriteTestFile(counter(), "00\r\n10\r\n"));
+        FileMacNumberSource source(counter());
+        QCOMPARE(source.Describe(), "MAC counter file " + counter());
+        QObject context;
+        QList<MacNumberReply> replies;
+        auto record = [&replies](const MacNumberReply &reply) { replies << reply; };
+        auto gone = std::make_unique<QObject>();
+        bool goneAnswered = false;
+        source.Take({}, gone.get(),
+                    [&goneAnswered](const MacNumberReply &) { goneAnswered = true; });
+        gone.reset();
+        source.Take({}, &context, record);
+        source.MarkSent(0x11, &context, record);
+        source.Confirm(0x11, "00:04:A3:01:00:11", &context, record);
+        source.Check(0x05, &context, record);
+        source.Claim(0x20, {}, &context, record);
+        source.Void(0x20, "no answer", &context, record);
+        QVERIFY(replies.isEmpty());
+        QTRY_COMPARE(replies.size(), 6);
+        QVERIFY(!goneAnswered);
+        for (const MacNumberReply &reply : replies)
+            QVERIFY2(reply.ok, qPrintable(reply.error));
+        // The first take went to the context that is gone: the number is taken all the same,
+        // and never given to anyone else.
+        QCOMPARE(replies[0].number, 0x11);
+        QVERIFY(replies[3].givenBefore);
+        QCOMPARE(replies[3].next, 0x12);
+        QVERIFY(!replies[4].givenBefore);
+        QCOMPARE(ReadTestFile(counter()), QByteArray("00\r\n21\r\n"));
+    }
+
+    // A take waiting for a lock held elsewhere leaves the caller's event loop free; the wait
+    // ends with a clear error; ending the source ends a wait at once.
+    void source_waitingTake_eventLoopRuns_boundedAndStoppable()
+    {
+        QVERIFY(WriteTestFile(counter(), "00\r\n10\r\n"));
+        FileLock holder;
+        QString error;
+        QVERIFY(holder.Lock(MacCounterLockPath(counter()), &error));
+        QObject context;
+        int ticks = 0;
+        QTimer timer;
+        connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
+        timer.start(10);
+        {
+            FileMacNumberSource source(counter(), 600);
+            MacNumberReply reply;
+            bool answered = false;
+            source.Take({}, &context, [&](const MacNumberReply &r) {
+                reply = r;
+                answered = true;
+            });
+            QTRY_VERIFY_WITH_TIMEOUT(answered, 3000);
+            QVERIFY(ticks >= 20);
+            QVERIFY(!reply.ok);
+            QVERIFY(reply.error.startsWith("Cannot lock file " + MacCounterLockPath(counter())));
+        }
+        QElapsedTimer clock;
+        clock.start();
+        {
+            FileMacNumberSource source(counter(), 60000);
+            bool answered = false;
+            source.Take({}, &context, [&answered](const MacNumberReply &) { answered = true; });
+            QTest::qWait(100);
+            QVERIFY(!answered);
+        }
+        QVERIFY(clock.elapsed() < 2000);
+        QCOMPARE(ReadTestFile(counter()), QByteArray("00\r\n10\r\n"));
     }
 
     void numberOfAddress_data()

@@ -1,24 +1,6 @@
 #include "exchanges/MacNumber.h"
 
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
-
-namespace {
-
-bool WriteAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-} // namespace
 
 class TestMacNumber : public QObject
 {
@@ -29,11 +11,6 @@ private slots:
     void number();
     void line_data();
     void line();
-    void counterRead_data();
-    void counterRead();
-    void counterRead_missingFile_fails();
-    void counterWrite_twoLinesAsTheyStand();
-    void counterWrite_failure_leavesOldFile();
 };
 
 void TestMacNumber::number_data()
@@ -93,73 +70,6 @@ void TestMacNumber::line()
 {
     QFETCH(int, n);
     QTEST(MacAssignmentLine(n), "line");
-}
-
-void TestMacNumber::counterRead_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("box1");
-    QTest::addColumn<QString>("box2");
-    QTest::newRow("two CR LF lines") << QByteArray("12\r\nAB\r\n") << "12"
-                                     << "AB";
-    QTest::newRow("no final end") << QByteArray("12\nAB") << "12"
-                                  << "AB";
-    QTest::newRow("texts as they stand") << QByteArray(" 1x\r\n\r\n") << " 1x"
-                                         << "";
-    QTest::newRow("third empty line") << QByteArray("12\r\nAB\r\n\r\n") << "keep1"
-                                      << "keep2";
-    QTest::newRow("one line") << QByteArray("12\r\n") << "keep1"
-                              << "keep2";
-    QTest::newRow("empty file") << QByteArray() << "keep1"
-                                << "keep2";
-}
-
-void TestMacNumber::counterRead()
-{
-    QFETCH(QByteArray, bytes);
-    QTemporaryDir dir;
-    const QString path = dir.filePath("SetMACAddress.txt");
-    QVERIFY(WriteAll(path, bytes));
-    QString box1 = "keep1";
-    QString box2 = "keep2";
-    QString error;
-    QVERIFY(ReadMacCounterFile(path, &box1, &box2, &error));
-    QTEST(box1, "box1");
-    QTEST(box2, "box2");
-}
-
-void TestMacNumber::counterRead_missingFile_fails()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath("SetMACAddress.txt");
-    QString box1 = "keep1";
-    QString box2 = "keep2";
-    QString error;
-    QVERIFY(!ReadMacCounterFile(path, &box1, &box2, &error));
-    QCOMPARE(error, "Cannot open file " + path);
-    QCOMPARE(box1, QString("keep1"));
-    QCOMPARE(box2, QString("keep2"));
-}
-
-void TestMacNumber::counterWrite_twoLinesAsTheyStand()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath("SetMACAddress.txt");
-    QVERIFY(WriteAll(path, "old\r\nfile\r\nwith three\r\n"));
-    QString error;
-    QVERIFY(WriteMacCounterFile(path, "12", "AC", &error));
-    QCOMPARE(ReadAll(path), QByteArray("12\r\nAC\r\n"));
-    QVERIFY(WriteMacCounterFile(path, "", "ab", &error));
-    QCOMPARE(ReadAll(path), QByteArray("\r\nab\r\n"));
-}
-
-void TestMacNumber::counterWrite_failure_leavesOldFile()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath("missing-folder/SetMACAddress.txt");
-    QString error;
-    QVERIFY(!WriteMacCounterFile(path, "12", "AB", &error));
-    QCOMPARE(error, "Cannot create file " + path);
 }
 
 QTEST_GUILESS_MAIN(TestMacNumber)

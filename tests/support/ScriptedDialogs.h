@@ -35,6 +35,15 @@ public:
         questions << text;
         return answers.isEmpty() ? Answer::Cancel : answers.takeFirst();
     }
+    // No when nothing is scripted: the safe answer.
+    Answer AskYesNo(const QString &text) override
+    {
+        questions << text;
+        events << QStringLiteral("ask:") + text;
+        if (whileAsking)
+            whileAsking();
+        return answers.isEmpty() ? Answer::No : answers.takeFirst();
+    }
     QString OpenFileName(const QString &filter) override
     {
         filters << filter;
@@ -70,4 +79,5 @@ public:
     QStringList filters;
     QStringList helpTexts;
     std::function<void()> whileBoxOpen;
+    std::function<void()> whileAsking;
 };

@@ -419,7 +419,7 @@ does, then "zc"; the unit answers with its new address.
                   "ma" line was written; one taken but never sent goes back to the counter
                   when no other was taken since.
   --counter FILE  the counter file (default %1): two lines of two
-                  hexadecimal digits each, the window's two boxes
+                  hexadecimal digits each making the next number, or empty for 0000
 )")
             .arg(QDir::toNativeSeparators(DefaultMacCounterPath()));
     if (topic == QLatin1String("download"))

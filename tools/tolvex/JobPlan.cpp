@@ -2,6 +2,7 @@
 #include "settings/FileLocations.h"
 
 #include "exchanges/MacCounter.h"
+#include "exchanges/MacNumberSources.h"
 #include "exchanges/SettingsStore.h"
 #include "exchanges/WriteExchange.h"
 #include "settings/SettingsFile.h"
@@ -150,11 +151,13 @@ bool PrepareJob(const CliOptions &options, const QString &programFolder, JobPlan
         }
         case StepKind::AssignMac:
             if (stepOptions.macSource == StepOptions::MacSource::Next) {
-                int next = 0;
                 QString message;
-                if (!PeekMacNumber(plan->counterPath, &next, &message))
+                if (!MacNumberSourceReady(plan->counterPath, &message))
                     return Fail(ExitStatus::kFileUnusable, message, exitStatus, error);
             }
+            if (!plan->macSource && (stepOptions.macSource == StepOptions::MacSource::Next ||
+                                     MacNumberSourcePresent(plan->counterPath)))
+                plan->macSource = MakeMacNumberSource(plan->counterPath);
             break;
         case StepKind::Download:
             if (!PrepareImage(stepOptions, programFolder, &step.image, exitStatus, error))

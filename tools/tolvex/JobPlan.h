@@ -2,6 +2,7 @@
 
 #include "CliOptions.h"
 #include "UnitPorts.h"
+#include "exchanges/MacNumberSource.h"
 #include "settings/SettingsTypes.h"
 #include "webpages/PageFileList.h"
 
@@ -9,6 +10,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <memory>
 
 // The web page image a download step sends: ready, or built once before the units start.
 struct ImageInput
@@ -36,6 +38,9 @@ struct JobPlan
     QList<UnitPort> ports;
     QString programFolder;
     QString counterPath;
+    // Where the MAC steps get and report their numbers: made from `counterPath` for --next, and
+    // for a typed number when the workstation keeps a counter; null otherwise.
+    std::shared_ptr<MacNumberSource> macSource;
     QString station;
     int rounds = 1;
     bool loop = false;

@@ -3,7 +3,6 @@
 #include "EventOutput.h"
 #include "ProductionRecord.h"
 #include "exchanges/MacAssignment.h"
-#include "exchanges/MacCounter.h"
 #include "exchanges/MacNumber.h"
 #include "exchanges/ReadExchange.h"
 #include "exchanges/WriteExchange.h"
@@ -246,6 +245,20 @@ void UnitJob::Cancel(const QString &byWhom)
         return;
     m_cancelRequested = true;
     m_cancelledBy = byWhom;
+    if (m_macReserving) {
+        // Nothing went out: the step ends now, and a number that arrives late goes back.
+        ++m_macRequest;
+        m_macReserving = false;
+        Emit(m_macStepEvent);
+        StepOutcome outcome;
+        outcome.result = kCancelled;
+        outcome.exitStatus = ExitStatus::kCancelled;
+        outcome.message =
+            QStringLiteral("%1 cancelled by %2 while waiting for the %3")
+                .arg(StepName(StepKind::AssignMac), byWhom, m_plan.macSource->Describe());
+        EndStep(outcome);
+        return;
+    }
     // Ends at once (Finished follows from inside); between two steps the next one sees the
     // request instead.
     m_engine.Cancel(byWhom);
@@ -283,29 +296,9 @@ void UnitJob::StartStep()
         m_exchange = std::move(write);
         break;
     }
-    case StepKind::AssignMac: {
-        m_macFromCounter = step.options.macSource == StepOptions::MacSource::Next;
-        int number = step.options.macNumber;
-        if (m_macFromCounter) {
-            QString error;
-            if (!TakeMacNumber(m_plan.counterPath, &number, &error)) {
-                Emit(event);
-                StepOutcome outcome;
-                outcome.result = kFailed;
-                outcome.exitStatus = ExitStatus::kFileUnusable;
-                outcome.message = error;
-                EndStep(outcome);
-                return;
-            }
-        }
-        m_macNumber = number;
-        event["mac"] = MacHex(number);
-        m_store = std::make_unique<SnapshotSettingsStore>();
-        auto mac = std::make_unique<MacAssignment>(*m_store);
-        mac->SetNumber(number);
-        m_exchange = std::move(mac);
-        break;
-    }
+    case StepKind::AssignMac:
+        ReserveMacNumber(event);
+        return;
     case StepKind::Download: {
         auto download = std::make_unique<ImageDownload>(static_cast<DownloadView &>(*this));
         download->SetImage(step.image.bytes);
@@ -380,8 +373,8 @@ void UnitJob::OnFinished(const ExchangeResult &result)
         ConcludeVerify(result, &outcome);
         break;
     case StepKind::AssignMac:
-        ConcludeMac(result, &outcome);
-        break;
+        FinishMac(result, outcome);
+        return;
     case StepKind::Download: {
         const ImageInput &image = CurrentStep().image;
         // The last block's acknowledgement is the whole image: say so.
@@ -546,20 +539,6 @@ void UnitJob::ConcludeMac(const ExchangeResult &result, StepOutcome *outcome)
     m_macAddress = taken ? result.macAnswered : QString();
     if (taken)
         outcome->details["macAddress"] = m_macAddress;
-    if (!sent && m_macFromCounter) {
-        // Never sent: back to the counter, unless another was taken since.
-        outcome->details["macReturned"] = ReturnMacNumber(m_plan.counterPath, m_macNumber);
-    }
-    if (sent && !m_macFromCounter) {
-        QString error;
-        if (!NoteMacNumberGiven(m_plan.counterPath, m_macNumber, &error)) {
-            QJsonObject event = Event("log");
-            event["step"] = StepName(StepKind::AssignMac);
-            event["text"] =
-                QStringLiteral("MAC counter not moved past %1: %2").arg(MacHex(m_macNumber), error);
-            Emit(event);
-        }
-    }
     if (result.Succeeded()) {
         outcome->message = QStringLiteral("MAC address %1").arg(m_macAddress);
         return;
@@ -583,6 +562,136 @@ void UnitJob::ConcludeMac(const ExchangeResult &result, StepOutcome *outcome)
         Emit(event);
         break;
     }
+}
+
+MacNumberHolder UnitJob::MacHolder() const
+{
+    return MacNumberHolder{m_plan.station, m_unitPort.name, QString()};
+}
+
+void UnitJob::ReserveMacNumber(const QJsonObject &stepEvent)
+{
+    const StepOptions &options = CurrentStep().options;
+    m_macFromCounter = options.macSource == StepOptions::MacSource::Next;
+    MacNumberSource *source = m_plan.macSource.get();
+    if (!source) {
+        // A typed number on a workstation that keeps no counter.
+        StartMacExchange(stepEvent, options.macNumber);
+        return;
+    }
+    m_macReserving = true;
+    m_macStepEvent = stepEvent;
+    const int request = ++m_macRequest;
+    if (m_macFromCounter) {
+        source->Take(MacHolder(), this, [this, source, request](const MacNumberReply &reply) {
+            if (!MacRequestCurrent(request)) {
+                // Cancelled while waiting: the number never went out.
+                if (reply.ok)
+                    source->GiveBack(reply.number, this, [](const MacNumberReply &) {});
+                return;
+            }
+            if (!reply.ok) {
+                MacSourceFailed(m_macStepEvent, reply.error);
+                return;
+            }
+            MarkMacNumberSent(reply.number);
+        });
+        return;
+    }
+    const int number = options.macNumber;
+    source->Claim(number, MacHolder(), this, [this, number, request](const MacNumberReply &reply) {
+        if (!MacRequestCurrent(request))
+            return;
+        if (!reply.ok) {
+            MacSourceFailed(m_macStepEvent, reply.error);
+            return;
+        }
+        if (reply.givenBefore) {
+            QJsonObject event = Event("log");
+            event["step"] = StepName(StepKind::AssignMac);
+            event["text"] = QStringLiteral("MAC number %1 was given out before; sent again as "
+                                           "asked")
+                                .arg(MacHex(number));
+            Emit(event);
+        }
+        MarkMacNumberSent(number);
+    });
+}
+
+void UnitJob::MarkMacNumberSent(int number)
+{
+    MacNumberSource *source = m_plan.macSource.get();
+    const int request = m_macRequest;
+    const bool taken = m_macFromCounter;
+    source->MarkSent(number, this,
+                     [this, source, request, number, taken](const MacNumberReply &reply) {
+                         const bool current = MacRequestCurrent(request);
+                         if (taken && (!current || !reply.ok))
+                             source->GiveBack(number, this, [](const MacNumberReply &) {});
+                         if (!current)
+                             return;
+                         if (!reply.ok) {
+                             MacSourceFailed(m_macStepEvent, reply.error);
+                             return;
+                         }
+                         StartMacExchange(m_macStepEvent, number);
+                     });
+}
+
+void UnitJob::StartMacExchange(QJsonObject stepEvent, int number)
+{
+    m_macReserving = false;
+    m_macNumber = number;
+    stepEvent["mac"] = MacHex(number);
+    m_store = std::make_unique<SnapshotSettingsStore>();
+    auto mac = std::make_unique<MacAssignment>(*m_store);
+    mac->SetNumber(number);
+    m_exchange = std::move(mac);
+    Emit(stepEvent);
+    m_engine.Start(*m_exchange);
+}
+
+void UnitJob::MacSourceFailed(const QJsonObject &stepEvent, const QString &error)
+{
+    m_macReserving = false;
+    Emit(stepEvent);
+    StepOutcome outcome;
+    outcome.result = kFailed;
+    outcome.exitStatus = ExitStatus::kFileUnusable;
+    outcome.message = error;
+    EndStep(outcome);
+}
+
+void UnitJob::FinishMac(const ExchangeResult &result, StepOutcome outcome)
+{
+    ConcludeMac(result, &outcome);
+    MacNumberSource *source = m_plan.macSource.get();
+    const bool sent = result.macSent >= 0;
+    if (!source || (!sent && !m_macFromCounter)) {
+        EndStep(outcome);
+        return;
+    }
+    const int request = ++m_macRequest;
+    const int number = m_macNumber;
+    auto end = [this, request, outcome, sent](const MacNumberReply &reply) mutable {
+        if (!MacRequestCurrent(request))
+            return;
+        if (sent && !reply.ok) {
+            QJsonObject event = Event("log");
+            event["step"] = StepName(StepKind::AssignMac);
+            event["text"] = reply.error;
+            Emit(event);
+        }
+        if (!sent)
+            outcome.details["macReturned"] = reply.ok;
+        EndStep(outcome);
+    };
+    if (!sent)
+        source->GiveBack(number, this, end); // the port never took the line
+    else if (outcome.result == kOk)
+        source->Confirm(number, m_macAddress, this, end);
+    else
+        source->Void(number, outcome.message, this, end);
 }
 
 void UnitJob::EndStep(const StepOutcome &given)

@@ -72,6 +72,18 @@ private:
     void ConcludeWrite(const ExchangeResult &result, StepOutcome *outcome);
     void ConcludeVerify(const ExchangeResult &result, StepOutcome *outcome);
     void ConcludeMac(const ExchangeResult &result, StepOutcome *outcome);
+    // The MAC step around its exchange: the number is taken (or a typed one claimed) and marked
+    // sent before its line goes out; afterwards the source hears how it went, and a taken
+    // number that never went out is given back. Each waits for the source without stalling
+    // anything else; a cancel meanwhile sends nothing.
+    void ReserveMacNumber(const QJsonObject &stepEvent);
+    void MarkMacNumberSent(int number);
+    void StartMacExchange(QJsonObject stepEvent, int number);
+    void MacSourceFailed(const QJsonObject &stepEvent, const QString &error);
+    void FinishMac(const ExchangeResult &result, StepOutcome outcome);
+    MacNumberHolder MacHolder() const;
+    // Whether the answer to MAC source request `request` still matters.
+    bool MacRequestCurrent(int request) const { return request == m_macRequest; }
     QJsonObject Event(const char *type) const;
     void Emit(const QJsonObject &event);
     void Record(const QJsonObject &line);
@@ -116,6 +128,11 @@ private:
     int m_macNumber = -1;
     bool m_macFromCounter = false;
     QString m_macAddress;
+    // Counts requests to the MAC source; a cancel moves it on, so late answers are dropped.
+    int m_macRequest = 0;
+    // Waiting for the source before the exchange: the step event not yet emitted.
+    bool m_macReserving = false;
+    QJsonObject m_macStepEvent;
     // The download's progress: the percentage last reported and the first block's moment.
     int m_lastPercent = -1;
     QElapsedTimer m_progressClock;

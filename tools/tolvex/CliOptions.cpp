@@ -4,6 +4,9 @@
 #include "exchanges/MacNumber.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <functional>
 #include <optional>
 
@@ -66,6 +69,14 @@ bool TakeSharedOption(const QString &name, const std::function<bool(QString *)> 
         }
     } else if (name == QLatin1String("--loop")) {
         o->loop = true;
+    } else if (name == QLatin1String("--check")) {
+        o->check = true;
+    } else if (name == QLatin1String("--station-file")) {
+        if (!value(&o->stationFile))
+            return false;
+    } else if (name == QLatin1String("--comports")) {
+        if (!value(&o->comportsPath))
+            return false;
     } else {
         *known = false;
     }
@@ -187,6 +198,10 @@ bool CheckWhole(CliOptions *o, QString *error)
 {
     if (o->action == CliOptions::Action::Ports)
         return true;
+    if (o->steps.isEmpty()) {
+        *error = QStringLiteral("no command given");
+        return false;
+    }
     if (o->ports.isEmpty()) {
         *error = QStringLiteral("no --port given");
         return false;
@@ -350,12 +365,118 @@ bool ParseCliOptions(const QStringList &arguments, CliOptions *o, QString *error
         }
         if (step) {
             o->steps.append(*step);
-        } else if (!ports) {
+        } else if (!ports && !(segments.size() == 1 && !o->stationFile.isEmpty())) {
             *error = segments.size() > 1 ? QStringLiteral("a \"+\" must stand between two steps")
                                          : QStringLiteral("no command given");
             return false;
         }
     }
+    // The station file may still bring the ports and the steps.
+    if (!o->stationFile.isEmpty())
+        return true;
+    return CheckWhole(o, error);
+}
+
+bool ApplyStationFile(CliOptions *o, QString *error, int *exitStatus)
+{
+    *exitStatus = ExitStatus::kUsage;
+    if (o->stationFile.isEmpty())
+        return CheckWhole(o, error);
+    const QString path = o->stationFile;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        *exitStatus = ExitStatus::kFileUnusable;
+        *error = QStringLiteral("Cannot open file %1").arg(path);
+        return false;
+    }
+    const QDir folder = QFileInfo(path).absoluteDir();
+    auto resolved = [&folder](const QString &name) {
+        return name.isEmpty() ? name : QDir::cleanPath(folder.absoluteFilePath(name));
+    };
+    auto bad = [&](int number, const QString &what) {
+        *exitStatus = ExitStatus::kFileUnusable;
+        *error = QStringLiteral("%1, line %2: %3").arg(path).arg(number).arg(what);
+        return false;
+    };
+    QStringList ports;
+    QString steps;
+    QString name;
+    QString counter;
+    QString record;
+    QString comports;
+    int number = 0;
+    while (!file.atEnd()) {
+        ++number;
+        const QString line = QString::fromUtf8(file.readLine()).trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue;
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (equals <= 0)
+            return bad(number, QStringLiteral("\"%1\" is not a \"key = value\" line").arg(line));
+        const QString key = line.left(equals).trimmed();
+        const QString value = line.mid(equals + 1).trimmed();
+        if (value.isEmpty())
+            return bad(number, QStringLiteral("%1 has no value").arg(key));
+        if (key == QLatin1String("port")) {
+            for (const QString &port : value.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+                // A device path is taken from the file's folder; a COM or device name as it is.
+                ports << (port.contains(QLatin1Char('/')) ? resolved(port) : port);
+            }
+        } else if (key == QLatin1String("steps")) {
+            steps = value;
+        } else if (key == QLatin1String("name")) {
+            name = value;
+        } else if (key == QLatin1String("counter")) {
+            counter = resolved(value);
+        } else if (key == QLatin1String("record")) {
+            record = resolved(value);
+        } else if (key == QLatin1String("comports")) {
+            comports = resolved(value);
+        } else {
+            return bad(number, QStringLiteral("unknown key \"%1\" (name, port, steps, counter, "
+                                              "record and comports are known)")
+                                   .arg(key));
+        }
+    }
+    if (o->ports.isEmpty())
+        o->ports = ports;
+    if (o->steps.isEmpty() && !steps.isEmpty()) {
+        CliOptions fromFile;
+        QString stepError;
+        if (!ParseCliOptions(QProcess::splitCommand(steps) << QStringLiteral("--port")
+                                                           << QStringLiteral("-"),
+                             &fromFile, &stepError) ||
+            fromFile.action != CliOptions::Action::Run || fromFile.ports.size() != 1 ||
+            fromFile.json || fromFile.plain || fromFile.check || fromFile.loop ||
+            fromFile.rounds != 1 || !fromFile.recordPath.isEmpty() ||
+            !fromFile.counterPath.isEmpty() || !fromFile.station.isEmpty() ||
+            !fromFile.stationFile.isEmpty() || !fromFile.comportsPath.isEmpty()) {
+            *exitStatus = ExitStatus::kFileUnusable;
+            *error = QStringLiteral("%1: the steps line holds no steps, or options other than "
+                                    "the steps' own%2")
+                         .arg(path, stepError.isEmpty() ? QString()
+                                                        : QStringLiteral(": ") + stepError);
+            return false;
+        }
+        for (StepOptions step : fromFile.steps) {
+            step.settingsPath = resolved(step.settingsPath);
+            if (!step.outputPath.isEmpty())
+                step.outputPath = resolved(step.outputPath);
+            step.listPath = resolved(step.listPath);
+            step.imagePath = resolved(step.imagePath);
+            for (QString &page : step.pages)
+                page = resolved(page);
+            o->steps << step;
+        }
+    }
+    if (o->station.isEmpty())
+        o->station = name;
+    if (o->counterPath.isEmpty())
+        o->counterPath = counter;
+    if (o->recordPath.isEmpty())
+        o->recordPath = record;
+    if (o->comportsPath.isEmpty())
+        o->comportsPath = comports;
     return CheckWhole(o, error);
 }
 

@@ -17,7 +17,9 @@
 #include <QMetaObject>
 #include <QSet>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -121,6 +123,11 @@ UnitJob::UnitJob(const JobPlan &plan, const UnitPort &port, EventSink &events,
       m_engine(m_port, *this, *this)
 {
     connect(&m_engine, &ExchangeEngine::Finished, this, &UnitJob::OnFinished);
+    connect(&m_port, &QtSerialPortIo::Notice, this, [this](const QString &text) {
+        QJsonObject event = Event("warning");
+        event["text"] = text;
+        Emit(event);
+    });
 }
 
 UnitJob::~UnitJob()
@@ -357,8 +364,17 @@ void UnitJob::ConcludeRead(const ExchangeResult &result, StepOutcome *outcome)
         outcome->details["output"] = path;
     } else if (m_plan.readToStdout) {
         const QByteArray bytes = SettingsFileBytes(kept);
-        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-        std::fflush(stdout);
+        // Settings that never reached standard output (a full disk, a closed pipe) were not read
+        // for whoever waits for them.
+        errno = 0;
+        if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) !=
+                size_t(bytes.size()) ||
+            std::fflush(stdout) != 0) {
+            outcome->result = kFailed;
+            outcome->exitStatus = ExitStatus::kFileUnusable;
+            outcome->message = QStringLiteral("Cannot write the settings to standard output: %1")
+                                   .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        }
     }
 }
 

@@ -58,8 +58,8 @@ template <typename Visit> void ForEachFtdiPort(Visit visit)
             if (RegOpenKeyExW(device, path.c_str(), 0, KEY_READ, &parameters) != ERROR_SUCCESS)
                 continue;
             done = visit(parameters, QString::fromWCharArray(base) + QLatin1Char('\\') +
-                                         QString::fromWCharArray(deviceName) +
-                                         QLatin1Char('\\') + QString::fromStdWString(path));
+                                         QString::fromWCharArray(deviceName) + QLatin1Char('\\') +
+                                         QString::fromStdWString(path));
             RegCloseKey(parameters);
         }
         RegCloseKey(device);

@@ -95,8 +95,7 @@ bool ExchangeEngine::Start(Exchange &exchange)
     const PortIo::OpenResult opened = OpenPort();
     if (opened != PortIo::OpenResult::Opened) {
         // A port chosen by its device path (number 0) is named by that path.
-        const QString portName =
-            m_portNumber > 0 ? QString::number(m_portNumber) : m_device;
+        const QString portName = m_portNumber > 0 ? QString::number(m_portNumber) : m_device;
         const QString box = opened == PortIo::OpenResult::SettingsRefused
                                 ? QStringLiteral("SetCommState port error")
                                 : QStringLiteral("Unable to open serial port %1\n%2")

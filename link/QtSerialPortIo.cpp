@@ -84,7 +84,8 @@ void QtSerialPortIo::LowerLatency(const QString &device)
         return;
     m_latencyNoted.insert(device);
     const QString text = AdapterLatencyNotice(device, latency);
-    QMetaObject::invokeMethod(this, [this, text] { emit Notice(text); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, text] { emit Notice(text); }, Qt::QueuedConnection);
 }
 
 void QtSerialPortIo::Close()

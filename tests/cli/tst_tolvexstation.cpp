@@ -155,11 +155,9 @@ private slots:
         QFETCH(int, status);
         const QString unit = sim({"--wire-delay"});
         TolvexRun run;
-        run.Start({"--json", "-p", unit, "download", "--image",
-                   file("image.bin", Pattern(32700))});
+        run.Start({"--json", "-p", unit, "download", "--image", file("image.bin", Pattern(32700))});
         QVERIFY(run.WaitForEvent(
-            [](const QJsonObject &e) { return e.value("event").toString() == "progress"; },
-            20000));
+            [](const QJsonObject &e) { return e.value("event").toString() == "progress"; }, 20000));
         ::kill(pid_t(run.Process().processId()), std::abs(signal));
         if (signal < 0)
             ::kill(pid_t(run.Process().processId()), std::abs(signal));
@@ -208,10 +206,13 @@ private slots:
     {
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("message");
-        QTest::newRow("empty") << "" << "an empty --port names no device";
-        QTest::newRow("folder") << "{dir}" << "unknown port {dir}: {dir} is not a character device";
+        QTest::newRow("empty") << ""
+                               << "an empty --port names no device";
+        QTest::newRow("folder") << "{dir}"
+                                << "unknown port {dir}: {dir} is not a character device";
         QTest::newRow("plain file")
-            << "{dir}/cfg.txt" << "unknown port {dir}/cfg.txt: {dir}/cfg.txt is not a character";
+            << "{dir}/cfg.txt"
+            << "unknown port {dir}/cfg.txt: {dir}/cfg.txt is not a character";
     }
     void port_mustBeACharacterDevice()
     {
@@ -241,10 +242,12 @@ private slots:
         const QString counter = file("counter.txt", "00\r\n10\r\n");
         const QString settings = file("cfg.txt", kSettings);
         TolvexRun run;
-        run.Start({"--check", "--json", "-p", first, "-p", second, "--rounds", "3", "--counter",
-                   counter, "--record", path("record.jsonl"), "write", settings, "+",
-                   "assign-mac", "--next", "+", "download", "--list", list},
-                  tool);
+        run.Start(
+            {"--check",  "--json", "-p",        first,        "-p",       second,
+             "--rounds", "3",      "--counter", counter,      "--record", path("record.jsonl"),
+             "write",    settings, "+",         "assign-mac", "--next",   "+",
+             "download", "--list", list},
+            tool);
         QVERIFY(run.Wait());
         QCOMPARE(run.ExitCode(), 0);
         const QList<QJsonObject> plans = run.Events("plan");
@@ -288,14 +291,15 @@ private slots:
         QFETCH(QString, message);
         file("fff0.txt", "FF\r\nF0\r\n");
         file("ro/counter.txt", "00\r\n10\r\n");
-        const bool readOnlyWorks = QFile::setPermissions(path("ro"), QFile::ReadOwner |
-                                                                         QFile::ExeOwner) &&
-                                   !QFile(path("ro/probe")).open(QIODevice::WriteOnly);
-        if (QTest::currentDataTag() == QLatin1String("counter in a folder that cannot be written")) {
+        const bool readOnlyWorks =
+            QFile::setPermissions(path("ro"), QFile::ReadOwner | QFile::ExeOwner) &&
+            !QFile(path("ro/probe")).open(QIODevice::WriteOnly);
+        if (QTest::currentDataTag() ==
+            QLatin1String("counter in a folder that cannot be written")) {
             QFile::setPermissions(path("ro/counter.txt"), QFile::ReadOwner);
             if (!readOnlyWorks) {
-                QFile::setPermissions(path("ro"), QFile::ReadOwner | QFile::WriteOwner |
-                                                      QFile::ExeOwner);
+                QFile::setPermissions(path("ro"),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
                 QSKIP("running as a user whom file permissions do not stop");
             }
         }
@@ -318,17 +322,18 @@ private slots:
         const QString second = sim();
         file("line/cfg.txt", kSettings);
         file("line/counter.txt", "00\r\n20\r\n");
-        const QString station = file(
-            "line/station.txt", ("# line 3\nname = line-3\nport = " + first + " " + second +
-                                 "\nsteps = write cfg.txt + assign-mac --next\n"
-                                 "counter = counter.txt\nrecord = record.jsonl\n")
-                                    .toLocal8Bit());
+        const QString station =
+            file("line/station.txt", ("# line 3\nname = line-3\nport = " + first + " " + second +
+                                      "\nsteps = write cfg.txt + assign-mac --next\n"
+                                      "counter = counter.txt\nrecord = record.jsonl\n")
+                                         .toLocal8Bit());
         TolvexRun run;
         QVERIFY(run.Run({"--json", "--station-file", station}));
         QCOMPARE(run.ExitCode(), 0);
         QCOMPARE(run.Events("result").size(), 2);
         QCOMPARE(ReadTestFile(path("line/counter.txt")), QByteArray("00\r\n22\r\n"));
-        const QList<QJsonObject> record = TolvexRun::ParseLines(ReadTestFile(path("line/record.jsonl")));
+        const QList<QJsonObject> record =
+            TolvexRun::ParseLines(ReadTestFile(path("line/record.jsonl")));
         QCOMPARE(record.size(), 4);
         QCOMPARE(record[0].value("station").toString(), QString("line-3"));
 

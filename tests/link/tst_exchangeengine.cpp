@@ -336,8 +336,9 @@ private slots:
         QVERIFY2(host->portErrors.at(0).startsWith(
                      "Unable to open serial port /dev/fake0\nNo such device"),
                  qPrintable(host->portErrors.at(0)));
-        QVERIFY2(host->log.last().startsWith("Unable to open serial port /dev/fake0: No such device"),
-                 qPrintable(host->log.last()));
+        QVERIFY2(
+            host->log.last().startsWith("Unable to open serial port /dev/fake0: No such device"),
+            qPrintable(host->log.last()));
     }
 
 #ifndef Q_OS_WIN

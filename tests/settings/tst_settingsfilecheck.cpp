@@ -19,33 +19,50 @@ private slots:
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("problem");
         QTest::newRow("octet over 255")
-            << "ni300.1.1.1" << "IP Address \"300.1.1.1\" is not four numbers from 0 to 255";
-        QTest::newRow("three octets") << "ng10.0.1" << "Gateway Address \"10.0.1\"";
-        QTest::newRow("octet not a number") << "ns255.255.x.0" << "Submask \"255.255.x.0\"";
-        QTest::newRow("five octets") << "nc1.2.3.4.5" << "Client Address \"1.2.3.4.5\"";
-        QTest::newRow("port over 65535")
-            << "ba99999" << "Client Port 99999 is outside its range, 1 to 65535";
-        QTest::newRow("port 0") << "ba0" << "Client Port 0 is outside its range, 1 to 65535";
-        QTest::newRow("port beyond 32 bits")
-            << "ba99999999999" << "Client Port 99999999999 is outside its range";
+            << "ni300.1.1.1"
+            << "IP Address \"300.1.1.1\" is not four numbers from 0 to 255";
+        QTest::newRow("three octets") << "ng10.0.1"
+                                      << "Gateway Address \"10.0.1\"";
+        QTest::newRow("octet not a number") << "ns255.255.x.0"
+                                            << "Submask \"255.255.x.0\"";
+        QTest::newRow("five octets") << "nc1.2.3.4.5"
+                                     << "Client Address \"1.2.3.4.5\"";
+        QTest::newRow("port over 65535") << "ba99999"
+                                         << "Client Port 99999 is outside its range, 1 to 65535";
+        QTest::newRow("port 0") << "ba0"
+                                << "Client Port 0 is outside its range, 1 to 65535";
+        QTest::newRow("port beyond 32 bits") << "ba99999999999"
+                                             << "Client Port 99999999999 is outside its range";
         QTest::newRow("hysteresis over 1024")
-            << "ax41025" << "Hysteresis 4 1025 is outside its range, 0 to 1024";
-        QTest::newRow("timeout 0") << "bh0" << "Connect Timeout 0 is outside its range, 1 to 1000";
-        QTest::newRow("period over 1000")
-            << "bj1001" << "Update Period 1001 is outside its range, 1 to 1000";
+            << "ax41025"
+            << "Hysteresis 4 1025 is outside its range, 0 to 1024";
+        QTest::newRow("timeout 0") << "bh0"
+                                   << "Connect Timeout 0 is outside its range, 1 to 1000";
+        QTest::newRow("period over 1000") << "bj1001"
+                                          << "Update Period 1001 is outside its range, 1 to 1000";
         QTest::newRow("interval in tens, too small")
-            << "bt1" << "Serial Timed Interval 1 is outside its range, 2 to 200";
-        QTest::newRow("negative") << "ba-5" << "Client Port needs a whole number from 1 to 65535";
-        QTest::newRow("blank inside") << "ax1 5" << "Hysteresis 1 needs a whole number";
-        QTest::newRow("no value") << "bh" << "Connect Timeout needs a whole number";
-        QTest::newRow("baud code") << "bb99" << "Baud Rate code \"99\" is none of";
-        QTest::newRow("options short") << "eo0001" << "the options line needs 16 digits";
-        QTest::newRow("options not binary")
-            << "eo0001100000000002" << "the options line needs 16 digits";
-        QTest::newRow("unknown code") << "xx12" << "\"xx12\" is not a settings line";
-        QTest::newRow("fifth input") << "ax55" << "\"ax55\" is not a settings line";
-        QTest::newRow("a MAC line") << "ma1234" << "\"ma1234\" is not a settings line";
-        QTest::newRow("zc with more") << "zc1" << "\"zc1\" is not a settings line";
+            << "bt1"
+            << "Serial Timed Interval 1 is outside its range, 2 to 200";
+        QTest::newRow("negative") << "ba-5"
+                                  << "Client Port needs a whole number from 1 to 65535";
+        QTest::newRow("blank inside") << "ax1 5"
+                                      << "Hysteresis 1 needs a whole number";
+        QTest::newRow("no value") << "bh"
+                                  << "Connect Timeout needs a whole number";
+        QTest::newRow("baud code") << "bb99"
+                                   << "Baud Rate code \"99\" is none of";
+        QTest::newRow("options short") << "eo0001"
+                                       << "the options line needs 16 digits";
+        QTest::newRow("options not binary") << "eo0001100000000002"
+                                            << "the options line needs 16 digits";
+        QTest::newRow("unknown code") << "xx12"
+                                      << "\"xx12\" is not a settings line";
+        QTest::newRow("fifth input") << "ax55"
+                                     << "\"ax55\" is not a settings line";
+        QTest::newRow("a MAC line") << "ma1234"
+                                    << "\"ma1234\" is not a settings line";
+        QTest::newRow("zc with more") << "zc1"
+                                      << "\"zc1\" is not a settings line";
     }
     void badLine_namedWithItsNumber()
     {

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "WakeTimer.h"
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
-#include "WakeTimer.h"
 
 #include <QTimer>
 #include <deque>

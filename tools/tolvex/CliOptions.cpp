@@ -443,8 +443,8 @@ bool ApplyStationFile(CliOptions *o, QString *error, int *exitStatus)
     if (o->steps.isEmpty() && !steps.isEmpty()) {
         CliOptions fromFile;
         QString stepError;
-        if (!ParseCliOptions(QProcess::splitCommand(steps) << QStringLiteral("--port")
-                                                           << QStringLiteral("-"),
+        if (!ParseCliOptions(QProcess::splitCommand(steps)
+                                 << QStringLiteral("--port") << QStringLiteral("-"),
                              &fromFile, &stepError) ||
             fromFile.action != CliOptions::Action::Run || fromFile.ports.size() != 1 ||
             fromFile.json || fromFile.plain || fromFile.check || fromFile.loop ||
@@ -452,10 +452,10 @@ bool ApplyStationFile(CliOptions *o, QString *error, int *exitStatus)
             !fromFile.counterPath.isEmpty() || !fromFile.station.isEmpty() ||
             !fromFile.stationFile.isEmpty() || !fromFile.comportsPath.isEmpty()) {
             *exitStatus = ExitStatus::kFileUnusable;
-            *error = QStringLiteral("%1: the steps line holds no steps, or options other than "
-                                    "the steps' own%2")
-                         .arg(path, stepError.isEmpty() ? QString()
-                                                        : QStringLiteral(": ") + stepError);
+            *error =
+                QStringLiteral("%1: the steps line holds no steps, or options other than "
+                               "the steps' own%2")
+                    .arg(path, stepError.isEmpty() ? QString() : QStringLiteral(": ") + stepError);
             return false;
         }
         for (StepOptions step : fromFile.steps) {
@@ -484,11 +484,12 @@ QString HelpText(const QString &topic)
 {
     if (topic == QLatin1String("ports"))
         return QStringLiteral(
-            "Usage: tolvex ports [--json]\n"
+            "Usage: tolvex ports [--json] [--comports FILE]\n"
             "\n"
             "Lists the serial ports present, one a line: device, description, manufacturer,\n"
-            "serial number and USB vendor:product, separated by tabs (empty fields as \"-\").\n"
-            "Then the COM names that ComPorts.txt beside the program maps to devices.\n"
+            "serial number, USB vendor:product, who holds it and a USB adapter's latency\n"
+            "timer, separated by tabs (empty fields as \"-\"). Then the COM names that\n"
+            "ComPorts.txt beside the program (or --comports FILE) maps to devices.\n"
             "With --json, one JSON object a line instead.\n");
     if (topic == QLatin1String("read"))
         return QStringLiteral(
@@ -506,8 +507,10 @@ QString HelpText(const QString &topic)
         return QStringLiteral(
             "Usage: tolvex write --port PORT [--all-lines] FILE\n"
             "\n"
-            "Checks FILE's settings exactly as the window does before a write (same messages),\n"
-            "then writes them and compares every answer. A difference or a line the unit\n"
+            "Checks FILE strictly (only the lines \"Save File\" writes, every value in its\n"
+            "range; a bad line is named with its number, status 3) and its settings exactly as\n"
+            "the window does before a write (same messages), then writes them and compares\n"
+            "every answer. A difference or a line the unit\n"
             "refuses makes the step fail with status 6, and each such line is named.\n"
             "Settings files hold the lines \"Save File\" writes; settings a file leaves out\n"
             "keep the window's initial values.\n"
@@ -552,7 +555,8 @@ does, then "zc"; the unit answers with its new address.
             "any unit is spoken to; with --image a ready image is sent. An image over 32700\n"
             "bytes is refused before anything is sent.\n"
             "\n"
-            "  --list FILE    a page list file as the window saves it\n"
+            "  --list FILE    a page list file as the window saves it; relative paths in it\n"
+            "                 are taken from the list file's folder\n"
             "  --image FILE   a built image\n");
     return QStringLiteral(
                "Usage: tolvex [OPTIONS] COMMAND [ARGS] [+ COMMAND [ARGS]]...\n"
@@ -584,6 +588,11 @@ does, then "zc"; the unit answers with its new address.
                "      --loop         after each round, wait for a line on standard input (the\n"
                "                     operator changes the units and presses Enter); end of\n"
                "                     input ends the run\n"
+               "      --check        check everything (files, image build, ports, counter,\n"
+               "                     record), print the plan, open and send nothing\n"
+               "      --station-file FILE  ports, steps, name, counter, record and comports of\n"
+               "                     a station (\"key = value\" lines); the command line wins\n"
+               "      --comports FILE  the COM name map (default: ComPorts.txt)\n"
                "  -h, --help         this help; tolvex COMMAND --help for a command's\n"
                "      --version      the version\n"
                "\n"
@@ -591,11 +600,13 @@ does, then "zc"; the unit answers with its new address.
                "  0    every unit did every step\n"
                "  2    a unit was not found or runs an unsupported version (errors 1, 2, 4)\n"
                "  3    a file could not be read or used: settings file, page list, image,\n"
-               "       image builder, MAC counter, record, read's output file\n"
+               "       image builder, MAC counter, record, station file, read's output file;\n"
+               "       or standard output could not be written\n"
                "  6    a write or verify found a difference, or a unit refused a line\n"
                "  7    no communication: silence, a port that does not open, a lost device\n"
                "  64   usage error: bad arguments, an unknown port, one --mac for several units\n"
-               "  130  cancelled by Ctrl-C or SIGTERM (every exchange is ended cleanly)\n"
+               "  130  cancelled by Ctrl-C (143 SIGTERM, 129 SIGHUP): every exchange is ended\n"
+               "       cleanly; a second signal ends the program at once, ports closed\n"
                "With several units the status is that of the first failing one in --port order.\n")
         .arg(QDir::toNativeSeparators(DefaultMacCounterPath()));
 }

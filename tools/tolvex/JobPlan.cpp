@@ -190,8 +190,8 @@ bool CheckPortsAccessible(const QList<UnitPort> &ports, QString *error)
 bool CheckRecordWritable(const QString &path, QString *error)
 {
     const QFileInfo info(path);
-    const bool writable = info.exists() ? info.isFile() && info.isWritable()
-                                        : IsFolderWritable(info.absolutePath());
+    const bool writable =
+        info.exists() ? info.isFile() && info.isWritable() : IsFolderWritable(info.absolutePath());
     if (writable)
         return true;
     *error = QStringLiteral("Cannot open record file %1: %2")
@@ -217,10 +217,9 @@ bool PrepareJob(const CliOptions &options, const QString &programFolder, JobPlan
     plan->station = options.station.isEmpty() ? QSysInfo::machineHostName() : options.station;
     plan->counterPath =
         options.counterPath.isEmpty() ? DefaultMacCounterPath() : options.counterPath;
-    plan->portMapPath =
-        !options.comportsPath.isEmpty()
-            ? options.comportsPath
-            : FindDefaultFile(SystemFileFolders(programFolder), kPortMapFileName);
+    plan->portMapPath = !options.comportsPath.isEmpty()
+                            ? options.comportsPath
+                            : FindDefaultFile(SystemFileFolders(programFolder), kPortMapFileName);
     if (!options.comportsPath.isEmpty() && !QFileInfo(options.comportsPath).isFile())
         return Fail(ExitStatus::kFileUnusable,
                     QStringLiteral("Cannot open file %1").arg(options.comportsPath), exitStatus,
@@ -274,8 +273,7 @@ bool PrepareJob(const CliOptions &options, const QString &programFolder, JobPlan
             if (stepOptions.macSource == StepOptions::MacSource::Next) {
                 // A run of N rounds on P ports takes P * N numbers; a loop at least P.
                 const int needed = int(plan->ports.size()) * (options.loop ? 1 : options.rounds);
-                if (!CheckMacCounterUsable(plan->counterPath, needed, &plan->counterNext,
-                                           error)) {
+                if (!CheckMacCounterUsable(plan->counterPath, needed, &plan->counterNext, error)) {
                     *exitStatus = ExitStatus::kFileUnusable;
                     return false;
                 }

@@ -31,10 +31,9 @@ namespace {
 QString SystemMessage(DWORD code)
 {
     wchar_t *buffer = nullptr;
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                            FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, code, 0, reinterpret_cast<wchar_t *>(&buffer), 0,
-                                        nullptr);
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t *>(&buffer), 0, nullptr);
     QString text = length ? QString::fromWCharArray(buffer, int(length)).trimmed()
                           : QStringLiteral("error %1").arg(code);
     LocalFree(buffer);
@@ -185,7 +184,8 @@ bool ProductionRecord::Append(const QJsonObject &line, QString *error)
     }
     ::close(fd); // releases the lock
     if (failure != 0) {
-        *error = QStringLiteral("Cannot write to record file %1: %2").arg(m_path, ErrnoText(failure));
+        *error =
+            QStringLiteral("Cannot write to record file %1: %2").arg(m_path, ErrnoText(failure));
         return false;
     }
     return true;

@@ -49,8 +49,8 @@ QString OrDash(const QString &text)
 
 } // namespace
 
-bool ResolveUnitPorts(const QStringList &given, const QString &portMapPath,
-                      QList<UnitPort> *ports, QString *error)
+bool ResolveUnitPorts(const QStringList &given, const QString &portMapPath, QList<UnitPort> *ports,
+                      QString *error)
 {
     static const QRegularExpression comName(QStringLiteral("^COM([0-9]+)$"),
                                             QRegularExpression::CaseInsensitiveOption);

@@ -16,8 +16,8 @@ struct UnitPort
 // window reads it; empty for none), a device path as it stands, a bare device name under /dev.
 // False, with a message that names the port, for one that does not exist, is not a character
 // device (a folder, a plain file) or is given twice.
-bool ResolveUnitPorts(const QStringList &given, const QString &portMapPath,
-                      QList<UnitPort> *ports, QString *error);
+bool ResolveUnitPorts(const QStringList &given, const QString &portMapPath, QList<UnitPort> *ports,
+                      QString *error);
 
 // Prints the "ports" command's listing on standard output (with the COM names `portMapPath`
 // maps); returns the exit status.

@@ -10,9 +10,9 @@
 #include "TolvexVersion.h"
 #include "UnitPorts.h"
 
-#include <QCoreApplication>
 #include "link/AdapterLatency.h"
 #include "settings/FileLocations.h"
+#include <QCoreApplication>
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -102,8 +102,11 @@ QJsonObject PlanEvent(const JobPlan &plan)
         }
         steps.append(entry);
     }
-    QJsonObject event{{"event", "plan"}, {"time", Now()},   {"station", plan.station},
-                      {"ports", ports},  {"steps", steps}};
+    QJsonObject event{{"event", "plan"},
+                      {"time", Now()},
+                      {"station", plan.station},
+                      {"ports", ports},
+                      {"steps", steps}};
     if (plan.counterNext >= 0)
         event["counter"] = QJsonObject{
             {"path", QFileInfo(plan.counterPath).absoluteFilePath()},
@@ -158,18 +161,18 @@ int main(int argc, char *argv[])
         break;
     }
     if (!ApplyStationFile(&options, &error, &status))
-        return Refuse(status,
-                      status == ExitStatus::kUsage
-                          ? error + QStringLiteral("\nTry 'tolvex --help'.")
-                          : error,
-                      options.json);
+        return Refuse(
+            status,
+            status == ExitStatus::kUsage ? error + QStringLiteral("\nTry 'tolvex --help'.") : error,
+            options.json);
 
     JobPlan plan;
     if (!PrepareJob(options, QCoreApplication::applicationDirPath(), &plan, &status, &error))
         return CheckedStdout(Refuse(status, error, options.json));
 
     ProductionRecord record;
-    if (!plan.checkOnly && !options.recordPath.isEmpty() && !record.Open(options.recordPath, &error))
+    if (!plan.checkOnly && !options.recordPath.isEmpty() &&
+        !record.Open(options.recordPath, &error))
         return CheckedStdout(Refuse(ExitStatus::kFileUnusable, error, options.json));
 
     // A read that prints its settings keeps standard output to itself.
@@ -214,10 +217,8 @@ int main(int argc, char *argv[])
         // Every port is closed as the gang goes; only then is the run reported over.
         gang.reset();
         status = firstSignalStatus;
-        sink->Emit(QJsonObject{{"event", "end"},
-                               {"time", Now()},
-                               {"exitStatus", status},
-                               {"abandoned", true}});
+        sink->Emit(QJsonObject{
+            {"event", "end"}, {"time", Now()}, {"exitStatus", status}, {"abandoned", true}});
         PrintError(QStringLiteral("stopped at once by a second signal; the units that were "
                                   "running are in no known state"));
     }

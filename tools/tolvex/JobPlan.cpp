@@ -271,8 +271,12 @@ bool PrepareJob(const CliOptions &options, const QString &programFolder, JobPlan
         }
         case StepKind::AssignMac:
             if (stepOptions.macSource == StepOptions::MacSource::Next) {
-                // A run of N rounds on P ports takes P * N numbers; a loop at least P.
-                const int needed = int(plan->ports.size()) * (options.loop ? 1 : options.rounds);
+                // --check wants a number for every unit of the run (P ports, N rounds; a loop
+                // at least P); a run itself starts with one, and a unit that finds the counter
+                // at FFFF fails alone.
+                const int needed =
+                    options.check ? int(plan->ports.size()) * (options.loop ? 1 : options.rounds)
+                                  : 1;
                 if (!CheckMacCounterUsable(plan->counterPath, needed, &plan->counterNext, error)) {
                     *exitStatus = ExitStatus::kFileUnusable;
                     return false;

@@ -128,10 +128,9 @@ bool LowerAdapterLatency(const QString &device, const QString &sysRoot)
 #endif
 }
 
-bool RequestLowLatency(qintptr handle)
+bool RequestLowLatency(int fd)
 {
 #ifdef Q_OS_LINUX
-    const int fd = int(handle);
     serial_struct serial{};
     if (fd < 0 || ::ioctl(fd, TIOCGSERIAL, &serial) != 0)
         return false;
@@ -140,7 +139,7 @@ bool RequestLowLatency(qintptr handle)
     serial.flags |= ASYNC_LOW_LATENCY;
     return ::ioctl(fd, TIOCSSERIAL, &serial) == 0;
 #else
-    Q_UNUSED(handle);
+    Q_UNUSED(fd);
     return false;
 #endif
 }

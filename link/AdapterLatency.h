@@ -24,8 +24,9 @@ bool LowerAdapterLatency(const QString &device, const QString &sysRoot = QString
 
 // Asks the serial driver for low latency on an open descriptor (ASYNC_LOW_LATENCY through
 // TIOCSSERIAL; drivers of FTDI adapters then use a 1 ms timer). False where the driver does not
-// take it (a pseudo-terminal); nothing else is changed. Linux only; false elsewhere.
-bool RequestLowLatency(qintptr handle);
+// take it (a pseudo-terminal); nothing else is changed. Linux only; false elsewhere (Windows
+// has no such request: its drivers take the timer from the registry).
+bool RequestLowLatency(int fd);
 
 // The one-line notice for an adapter whose timer is still above 1 ms, with how to lower it.
 QString AdapterLatencyNotice(const QString &device, const AdapterLatency &latency);

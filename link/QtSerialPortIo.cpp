@@ -76,7 +76,9 @@ void QtSerialPortIo::LowerLatency(const QString &device)
 {
     // Every answer and every download block's ACK waits for the adapter's timer: at the 16 ms
     // default that costs a download up to a fifth of its time.
+#ifndef Q_OS_WIN
     RequestLowLatency(m_port.handle());
+#endif
     AdapterLatency latency = ReadAdapterLatency(device);
     if (latency.timerMs > 1 && LowerAdapterLatency(device))
         latency = ReadAdapterLatency(device);

@@ -39,6 +39,8 @@ QString PortChooser::ItemText(const SerialPortEntry &port)
     } else if (port.accessDenied) {
         text += QStringLiteral(" (no permission)");
     }
+    if (port.latencyTimerMs >= 0)
+        text += QStringLiteral(" [latency %1 ms]").arg(port.latencyTimerMs);
     return text;
 }
 
@@ -66,6 +68,13 @@ QString PortChooser::ItemToolTip(const SerialPortEntry &port)
     if (port.accessDenied)
         lines << QStringLiteral("No permission to open it (on Linux: add the user to the "
                                 "dialout group, then log in again)");
+    if (port.latencyTimerMs >= 0)
+        lines << QStringLiteral("Adapter latency timer: %1 ms%2")
+                     .arg(port.latencyTimerMs)
+                     .arg(port.latencyTimerMs > 1
+                              ? QStringLiteral(" (each answer may wait this long in the adapter; "
+                                               "1 ms is best)")
+                              : QString());
     return lines.join(QLatin1Char('\n'));
 }
 

@@ -94,16 +94,18 @@ bool ExchangeEngine::Start(Exchange &exchange)
 
     const PortIo::OpenResult opened = OpenPort();
     if (opened != PortIo::OpenResult::Opened) {
+        // A port chosen by its device path (number 0) is named by that path.
+        const QString portName = m_portNumber > 0 ? QString::number(m_portNumber) : m_device;
         const QString box = opened == PortIo::OpenResult::SettingsRefused
                                 ? QStringLiteral("SetCommState port error")
                                 : QStringLiteral("Unable to open serial port %1\n%2")
-                                      .arg(m_portNumber)
-                                      .arg(OpenFailureText(opened));
-        ExchangeResult result =
-            FailureResult(ExchangeError::NoCommunication, box,
-                          QStringLiteral("Unable to open serial port %1 (%2): %3")
-                              .arg(m_portNumber)
-                              .arg(m_device, OpenFailureText(opened)));
+                                      .arg(portName, OpenFailureText(opened));
+        ExchangeResult result = FailureResult(
+            ExchangeError::NoCommunication, box,
+            m_portNumber > 0 ? QStringLiteral("Unable to open serial port %1 (%2): %3")
+                                   .arg(portName, m_device, OpenFailureText(opened))
+                             : QStringLiteral("Unable to open serial port %1: %2")
+                                   .arg(m_device, OpenFailureText(opened)));
         result.portBox = true;
         Finish(result);
         return true;

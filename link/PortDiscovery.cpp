@@ -1,5 +1,7 @@
 #include "PortDiscovery.h"
 
+#include "AdapterLatency.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -45,7 +47,7 @@ bool SerialPortEntry::operator==(const SerialPortEntry &other) const
            serialNumber == other.serialNumber && hasUsbIds == other.hasUsbIds &&
            vendorId == other.vendorId && productId == other.productId && holder == other.holder &&
            holderPid == other.holderPid && holderName == other.holderName &&
-           accessDenied == other.accessDenied;
+           accessDenied == other.accessDenied && latencyTimerMs == other.latencyTimerMs;
 }
 
 QStringList PortDiscoveryOptions::DefaultLockDirs()
@@ -299,6 +301,8 @@ void AddPortDetails(QList<SerialPortEntry> *ports, const PortDiscoveryOptions &o
     if (!options.procDir.isEmpty())
         CheckOpenHandles(ports, options);
 #endif
+    for (SerialPortEntry &port : *ports)
+        port.latencyTimerMs = ReadAdapterLatency(port.device, options.sysDir).timerMs;
     if (options.probeOpen) {
 #if defined(Q_OS_UNIX) || defined(Q_OS_WIN)
         for (SerialPortEntry &port : *ports) {

@@ -39,6 +39,9 @@ struct SerialPortEntry
     QString holderName;
     // The user may not open the device (on Linux usually: not in the dialout group).
     bool accessDenied = false;
+    // A USB adapter's latency timer in milliseconds (answers wait up to this long in the
+    // adapter); -1 when the device reports none.
+    int latencyTimerMs = -1;
 
     // "0403:6001", empty without USB ids.
     QString UsbIdText() const;
@@ -54,6 +57,8 @@ struct PortDiscoveryOptions
 {
     QString devDir = QStringLiteral("/dev");
     QString byIdDir = QStringLiteral("/dev/serial/by-id");
+    // Where the adapters' latency timers are read (Linux sysfs).
+    QString sysDir = QStringLiteral("/sys");
     // Folders where programs leave "LCK..ttyUSB0" lock files holding their process id (the ones
     // Qt SerialPort, minicom and the uucp tools use).
     QStringList lockDirs = DefaultLockDirs();

@@ -7,6 +7,8 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev libxkbcommon-dev
     # tests: an XMODEM peer nobody here wrote, a display for screenshots, sanitizers and fuzzing
     lrzsz xvfb xauth clang libclang-rt-14-dev
+    # tests: the Windows branches compiled (not linked) against the Qt headers
+    g++-mingw-w64-x86-64-posix
     # the Debian package: its dependency scan, hardening flags and validators
     dpkg-dev desktop-file-utils appstream lintian
 )

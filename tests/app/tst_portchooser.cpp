@@ -121,6 +121,15 @@ void TestPortChooser::toolTip_namesEverythingKnown()
     port.holder = PortHolder::Unknown;
     port.accessDenied = true;
     QVERIFY(PortChooser::ItemToolTip(port).endsWith("dialout group, then log in again)"));
+
+    // A USB adapter's latency timer, in the list and in the tip.
+    port.accessDenied = false;
+    port.latencyTimerMs = 16;
+    QCOMPARE(PortChooser::ItemText(port),
+             "/dev/ttyUSB0: FT232R USB UART, FTDI, serial A9GJ3XV1 [latency 16 ms]");
+    QVERIFY(PortChooser::ItemToolTip(port).endsWith(
+        "\nAdapter latency timer: 16 ms (each answer may wait this long in the adapter; 1 ms "
+        "is best)"));
 }
 
 void TestPortChooser::emptyList_saysSo()

@@ -326,6 +326,21 @@ private slots:
         QCOMPARE(port->writes, QList<QByteArray>{"sv\r\n"});
     }
 
+    // A port given by its device path (no COM number) is named by that path, never "port 0".
+    void openFailure_devicePath_namedAsItself()
+    {
+        host->portNumber = 0;
+        port->openResults = {PortIo::OpenResult::NoSuchDevice};
+        QVERIFY(engine->Start(*script));
+        QCOMPARE(host->portErrors.size(), 1);
+        QVERIFY2(host->portErrors.at(0).startsWith(
+                     "Unable to open serial port /dev/fake0\nNo such device"),
+                 qPrintable(host->portErrors.at(0)));
+        QVERIFY2(
+            host->log.last().startsWith("Unable to open serial port /dev/fake0: No such device"),
+            qPrintable(host->log.last()));
+    }
+
 #ifndef Q_OS_WIN
     void openFailure_noPermission_namesTheDialoutGroup()
     {

@@ -129,6 +129,8 @@ bool ApplyFault(FaultSettings *faults, const QString &name, const QString &value
         ok = ParseNumber(value, 1, MaxCount, true, 0, &f.stopAckAfter);
     } else if (name == QLatin1String("ack-delay-ms")) {
         ok = ParseNumber(value, 0, MaxDelayMs, true, 0, &f.ackDelayMs);
+    } else if (name == QLatin1String("adapter-latency-ms")) {
+        ok = ParseNumber(value, 0, 255, true, 0, &f.adapterLatencyMs);
     } else {
         *error = QStringLiteral("unknown setting \"%1\"").arg(name);
         return false;

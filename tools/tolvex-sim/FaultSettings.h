@@ -44,6 +44,9 @@ struct FaultSettings
     int stopAckAfter = 0;
     // Added before every ACK or NAK that answers a block.
     int ackDelayMs = 0;
+    // A USB adapter's latency timer on the program's side: bytes towards the program are held
+    // until this many ms after the first of them reached the adapter; 0: passed on at once.
+    int adapterLatencyMs = 0;
 };
 
 // Sets one fault by name (without "--") from its value text. Switches take "on"/"off" (an empty

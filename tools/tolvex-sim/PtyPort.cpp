@@ -211,6 +211,7 @@ void PtyPort::release()
     m_input.clear();
     m_output.clear();
     m_closeDeadlineNs = -1;
+    m_batchDeadlineNs = -1;
 }
 
 void PtyPort::readAvailable()
@@ -270,6 +271,18 @@ void PtyPort::pumpOutput()
                 return;
             closeNow();
             return;
+        }
+        if (m_latencyNs > 0) {
+            // A batch gathers what reaches the adapter before its timer runs out; what comes
+            // later starts the next one.
+            if (m_batchDeadlineNs >= 0 && item.notBeforeNs > m_batchDeadlineNs)
+                m_batchDeadlineNs = -1;
+            if (m_batchDeadlineNs < 0)
+                m_batchDeadlineNs = item.notBeforeNs + m_latencyNs;
+            if (t < m_batchDeadlineNs) {
+                armTimer(m_outputTimer, m_batchDeadlineNs);
+                return;
+            }
         }
         if (!peerHasPortOpen()) {
             const QByteArray event = item.event;

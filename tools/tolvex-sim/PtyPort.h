@@ -1,10 +1,10 @@
 #pragma once
 
+#include "WakeTimer.h"
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
-#include "WakeTimer.h"
 
 #include <QTimer>
 #include <deque>
@@ -43,6 +43,9 @@ public:
     QString devicePath() const { return m_device; }
 
     void setWireDelay(bool on) { m_wireDelay = on; }
+    // Bytes towards the program wait until `ms` after the first of a batch was due, as in a USB
+    // adapter whose latency timer sends what it holds when it runs out; 0: no holding.
+    void setAdapterLatencyMs(int ms) { m_latencyNs = qint64(ms) * 1000000; }
 
     // Queues bytes to go out no sooner than `delayMs` from now, after everything queued before.
     // sent(event) is emitted once their last byte is written.
@@ -110,4 +113,6 @@ private:
     qint64 m_lastOutputNs = 0;
     qint64 m_lastWriteNs = 0;
     qint64 m_closeDeadlineNs = -1;
+    qint64 m_latencyNs = 0;
+    qint64 m_batchDeadlineNs = -1; // when the adapter passes on what it holds; -1: holds nothing
 };

@@ -15,7 +15,7 @@ const char Description[] =
     "  answer-as CODE=TEXT[,CODE=TEXT..]|off,\n"
     "  stop-after N|off, close-after N|off (0 cuts at once), reopen-after-ms M|off,\n"
     "  noise on|off, clean-noise on|off, wire-delay on|off, answer-delay-ms N,\n"
-    "  nak-block K|off, stop-ack-after K|off, ack-delay-ms N,\n"
+    "  nak-block K|off, stop-ack-after K|off, ack-delay-ms N, adapter-latency-ms N,\n"
     "  reset (all faults off, version back to 1.0.5-UDP), reopen (new pseudo-terminal now),\n"
     "  quit. Each is confirmed by \"CMD <command>\" or refused by \"BADCMD <reason>\".\n"
     "\n"
@@ -55,6 +55,9 @@ const FaultOption FaultOptions[] = {
     {"nak-block", "K", "Refuse block K of a transfer with NAK once."},
     {"stop-ack-after", "K", "Answer nothing in a transfer after block K."},
     {"ack-delay-ms", "N", "Wait N ms more before answering a block."},
+    {"adapter-latency-ms", "N",
+     "Hold bytes towards the program until N ms after the first of them, as a USB adapter's "
+     "latency timer does (0 to 255)."},
 };
 
 } // namespace

@@ -92,6 +92,7 @@ void SimulatedUnit::runCommand(const QByteArray &line)
 void SimulatedUnit::applyFaultsNow()
 {
     m_port.setWireDelay(m_faults.wireDelay);
+    m_port.setAdapterLatencyMs(m_faults.adapterLatencyMs);
     if (m_faults.closeAfter == 0) {
         m_faults.closeAfter = -1;
         m_port.closeNow();

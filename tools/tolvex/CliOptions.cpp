@@ -4,6 +4,9 @@
 #include "exchanges/MacNumber.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <functional>
 #include <optional>
 
@@ -66,6 +69,14 @@ bool TakeSharedOption(const QString &name, const std::function<bool(QString *)> 
         }
     } else if (name == QLatin1String("--loop")) {
         o->loop = true;
+    } else if (name == QLatin1String("--check")) {
+        o->check = true;
+    } else if (name == QLatin1String("--station-file")) {
+        if (!value(&o->stationFile))
+            return false;
+    } else if (name == QLatin1String("--comports")) {
+        if (!value(&o->comportsPath))
+            return false;
     } else {
         *known = false;
     }
@@ -187,6 +198,10 @@ bool CheckWhole(CliOptions *o, QString *error)
 {
     if (o->action == CliOptions::Action::Ports)
         return true;
+    if (o->steps.isEmpty()) {
+        *error = QStringLiteral("no command given");
+        return false;
+    }
     if (o->ports.isEmpty()) {
         *error = QStringLiteral("no --port given");
         return false;
@@ -350,12 +365,118 @@ bool ParseCliOptions(const QStringList &arguments, CliOptions *o, QString *error
         }
         if (step) {
             o->steps.append(*step);
-        } else if (!ports) {
+        } else if (!ports && !(segments.size() == 1 && !o->stationFile.isEmpty())) {
             *error = segments.size() > 1 ? QStringLiteral("a \"+\" must stand between two steps")
                                          : QStringLiteral("no command given");
             return false;
         }
     }
+    // The station file may still bring the ports and the steps.
+    if (!o->stationFile.isEmpty())
+        return true;
+    return CheckWhole(o, error);
+}
+
+bool ApplyStationFile(CliOptions *o, QString *error, int *exitStatus)
+{
+    *exitStatus = ExitStatus::kUsage;
+    if (o->stationFile.isEmpty())
+        return CheckWhole(o, error);
+    const QString path = o->stationFile;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        *exitStatus = ExitStatus::kFileUnusable;
+        *error = QStringLiteral("Cannot open file %1").arg(path);
+        return false;
+    }
+    const QDir folder = QFileInfo(path).absoluteDir();
+    auto resolved = [&folder](const QString &name) {
+        return name.isEmpty() ? name : QDir::cleanPath(folder.absoluteFilePath(name));
+    };
+    auto bad = [&](int number, const QString &what) {
+        *exitStatus = ExitStatus::kFileUnusable;
+        *error = QStringLiteral("%1, line %2: %3").arg(path).arg(number).arg(what);
+        return false;
+    };
+    QStringList ports;
+    QString steps;
+    QString name;
+    QString counter;
+    QString record;
+    QString comports;
+    int number = 0;
+    while (!file.atEnd()) {
+        ++number;
+        const QString line = QString::fromUtf8(file.readLine()).trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue;
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (equals <= 0)
+            return bad(number, QStringLiteral("\"%1\" is not a \"key = value\" line").arg(line));
+        const QString key = line.left(equals).trimmed();
+        const QString value = line.mid(equals + 1).trimmed();
+        if (value.isEmpty())
+            return bad(number, QStringLiteral("%1 has no value").arg(key));
+        if (key == QLatin1String("port")) {
+            for (const QString &port : value.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+                // A device path is taken from the file's folder; a COM or device name as it is.
+                ports << (port.contains(QLatin1Char('/')) ? resolved(port) : port);
+            }
+        } else if (key == QLatin1String("steps")) {
+            steps = value;
+        } else if (key == QLatin1String("name")) {
+            name = value;
+        } else if (key == QLatin1String("counter")) {
+            counter = resolved(value);
+        } else if (key == QLatin1String("record")) {
+            record = resolved(value);
+        } else if (key == QLatin1String("comports")) {
+            comports = resolved(value);
+        } else {
+            return bad(number, QStringLiteral("unknown key \"%1\" (name, port, steps, counter, "
+                                              "record and comports are known)")
+                                   .arg(key));
+        }
+    }
+    if (o->ports.isEmpty())
+        o->ports = ports;
+    if (o->steps.isEmpty() && !steps.isEmpty()) {
+        CliOptions fromFile;
+        QString stepError;
+        if (!ParseCliOptions(QProcess::splitCommand(steps)
+                                 << QStringLiteral("--port") << QStringLiteral("-"),
+                             &fromFile, &stepError) ||
+            fromFile.action != CliOptions::Action::Run || fromFile.ports.size() != 1 ||
+            fromFile.json || fromFile.plain || fromFile.check || fromFile.loop ||
+            fromFile.rounds != 1 || !fromFile.recordPath.isEmpty() ||
+            !fromFile.counterPath.isEmpty() || !fromFile.station.isEmpty() ||
+            !fromFile.stationFile.isEmpty() || !fromFile.comportsPath.isEmpty()) {
+            *exitStatus = ExitStatus::kFileUnusable;
+            *error =
+                QStringLiteral("%1: the steps line holds no steps, or options other than "
+                               "the steps' own%2")
+                    .arg(path, stepError.isEmpty() ? QString() : QStringLiteral(": ") + stepError);
+            return false;
+        }
+        for (StepOptions step : fromFile.steps) {
+            step.settingsPath = resolved(step.settingsPath);
+            if (!step.outputPath.isEmpty())
+                step.outputPath = resolved(step.outputPath);
+            step.listPath = resolved(step.listPath);
+            step.imagePath = resolved(step.imagePath);
+            for (QString &page : step.pages)
+                page = resolved(page);
+            o->steps << step;
+        }
+    }
+    if (o->station.isEmpty())
+        o->station = name;
+    if (o->counterPath.isEmpty())
+        o->counterPath = counter;
+    if (o->recordPath.isEmpty())
+        o->recordPath = record;
+    if (o->comportsPath.isEmpty())
+        o->comportsPath = comports;
     return CheckWhole(o, error);
 }
 
@@ -363,11 +484,12 @@ QString HelpText(const QString &topic)
 {
     if (topic == QLatin1String("ports"))
         return QStringLiteral(
-            "Usage: tolvex ports [--json]\n"
+            "Usage: tolvex ports [--json] [--comports FILE]\n"
             "\n"
             "Lists the serial ports present, one a line: device, description, manufacturer,\n"
-            "serial number and USB vendor:product, separated by tabs (empty fields as \"-\").\n"
-            "Then the COM names that ComPorts.txt beside the program maps to devices.\n"
+            "serial number, USB vendor:product, who holds it and a USB adapter's latency\n"
+            "timer, separated by tabs (empty fields as \"-\"). Then the COM names that\n"
+            "ComPorts.txt beside the program (or --comports FILE) maps to devices.\n"
             "With --json, one JSON object a line instead.\n");
     if (topic == QLatin1String("read"))
         return QStringLiteral(
@@ -385,8 +507,10 @@ QString HelpText(const QString &topic)
         return QStringLiteral(
             "Usage: tolvex write --port PORT [--all-lines] FILE\n"
             "\n"
-            "Checks FILE's settings exactly as the window does before a write (same messages),\n"
-            "then writes them and compares every answer. A difference or a line the unit\n"
+            "Checks FILE strictly (only the lines \"Save File\" writes, every value in its\n"
+            "range; a bad line is named with its number, status 3) and its settings exactly as\n"
+            "the window does before a write (same messages), then writes them and compares\n"
+            "every answer. A difference or a line the unit\n"
             "refuses makes the step fail with status 6, and each such line is named.\n"
             "Settings files hold the lines \"Save File\" writes; settings a file leaves out\n"
             "keep the window's initial values.\n"
@@ -431,7 +555,8 @@ does, then "zc"; the unit answers with its new address.
             "any unit is spoken to; with --image a ready image is sent. An image over 32700\n"
             "bytes is refused before anything is sent.\n"
             "\n"
-            "  --list FILE    a page list file as the window saves it\n"
+            "  --list FILE    a page list file as the window saves it; relative paths in it\n"
+            "                 are taken from the list file's folder\n"
             "  --image FILE   a built image\n");
     return QStringLiteral(
                "Usage: tolvex [OPTIONS] COMMAND [ARGS] [+ COMMAND [ARGS]]...\n"
@@ -463,6 +588,11 @@ does, then "zc"; the unit answers with its new address.
                "      --loop         after each round, wait for a line on standard input (the\n"
                "                     operator changes the units and presses Enter); end of\n"
                "                     input ends the run\n"
+               "      --check        check everything (files, image build, ports, counter,\n"
+               "                     record), print the plan, open and send nothing\n"
+               "      --station-file FILE  ports, steps, name, counter, record and comports of\n"
+               "                     a station (\"key = value\" lines); the command line wins\n"
+               "      --comports FILE  the COM name map (default: ComPorts.txt)\n"
                "  -h, --help         this help; tolvex COMMAND --help for a command's\n"
                "      --version      the version\n"
                "\n"
@@ -470,11 +600,13 @@ does, then "zc"; the unit answers with its new address.
                "  0    every unit did every step\n"
                "  2    a unit was not found or runs an unsupported version (errors 1, 2, 4)\n"
                "  3    a file could not be read or used: settings file, page list, image,\n"
-               "       image builder, MAC counter, record, read's output file\n"
+               "       image builder, MAC counter, record, station file, read's output file;\n"
+               "       or standard output could not be written\n"
                "  6    a write or verify found a difference, or a unit refused a line\n"
                "  7    no communication: silence, a port that does not open, a lost device\n"
                "  64   usage error: bad arguments, an unknown port, one --mac for several units\n"
-               "  130  cancelled by Ctrl-C or SIGTERM (every exchange is ended cleanly)\n"
+               "  130  cancelled by Ctrl-C (143 SIGTERM, 129 SIGHUP): every exchange is ended\n"
+               "       cleanly; a second signal ends the program at once, ports closed\n"
                "With several units the status is that of the first failing one in --port order.\n")
         .arg(QDir::toNativeSeparators(DefaultMacCounterPath()));
 }

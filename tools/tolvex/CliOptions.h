@@ -58,11 +58,23 @@ struct CliOptions
     QString station;     // empty: the host name
     int rounds = 1;
     bool loop = false;
+    bool check = false;   // --check: every check before a shift, nothing opened or sent
+    QString stationFile;  // --station-file: the station's defaults, the command line overrides
+    QString comportsPath; // --comports: the COM name map; empty: ComPorts.txt where it is kept
 };
 
 // Reads the arguments after the program's name. False with *error (one line) for a usage
 // error; files and ports are not looked at here.
 bool ParseCliOptions(const QStringList &arguments, CliOptions *options, QString *error);
+
+// Fills in what the command line left out from the station file named by
+// `options->stationFile` (a no-op without one), then checks the whole as ParseCliOptions does.
+// The file holds "key = value" lines: name, port (one a line, or several separated by blanks),
+// steps (a command line's steps), counter, record, comports; "#" starts a comment. Relative
+// paths in it are taken from the file's folder. The command line's ports, steps and options
+// win over the file's. False with *error and *exitStatus (3 for a file that cannot be read or
+// holds a bad line, 64 for a usage error in the result).
+bool ApplyStationFile(CliOptions *options, QString *error, int *exitStatus);
 
 // The help for `topic` (a command name), or for the program when empty.
 QString HelpText(const QString &topic);
@@ -75,5 +87,5 @@ constexpr int kFileUnusable = 3;    // a file could not be read or used
 constexpr int kMismatch = 6;        // a difference, or a line the unit refused
 constexpr int kNoCommunication = 7; // silence, a port that does not open, a lost device
 constexpr int kUsage = 64;
-constexpr int kCancelled = 130;
+constexpr int kCancelled = 130; // 128 + SIGINT; SIGTERM gives 143 and SIGHUP 129
 } // namespace ExitStatus

@@ -24,6 +24,51 @@ QString Seconds(double seconds)
                    : QStringLiteral("%1 s").arg(s);
 }
 
+// What --check found and what the run would do, one fact a line.
+QString PlanText(const QJsonObject &e)
+{
+    QStringList lines{QStringLiteral("check passed; the run would be:"),
+                      QStringLiteral("  station %1").arg(Str(e, "station"))};
+    for (const QJsonValue &value : e.value("ports").toArray()) {
+        const QJsonObject port = value.toObject();
+        QString line = QStringLiteral("  port %1 (%2)").arg(Str(port, "port"), Str(port, "device"));
+        if (port.contains("latencyTimerMs"))
+            line += QStringLiteral(", adapter latency timer %1 ms")
+                        .arg(port.value("latencyTimerMs").toInt());
+        lines << line;
+    }
+    int number = 0;
+    for (const QJsonValue &value : e.value("steps").toArray()) {
+        const QJsonObject step = value.toObject();
+        QString line = QStringLiteral("  step %1: %2").arg(++number).arg(Str(step, "step"));
+        if (step.contains("file"))
+            line += QLatin1Char(' ') + Str(step, "file");
+        if (step.contains("output"))
+            line += QStringLiteral(" to ") + Str(step, "output");
+        if (step.contains("mac"))
+            line += QStringLiteral(" number ") + Str(step, "mac");
+        if (step.contains("sha256"))
+            line += QStringLiteral(" image %1%2 bytes, SHA-256 %3")
+                        .arg(step.contains("source") ? Str(step, "source") + QStringLiteral(", ")
+                                                     : QString())
+                        .arg(step.value("size").toInteger())
+                        .arg(Str(step, "sha256"));
+        lines << line;
+    }
+    if (e.contains("counter")) {
+        const QJsonObject counter = e.value("counter").toObject();
+        lines << QStringLiteral("  MAC counter %1: next %2, %3 numbers needed")
+                     .arg(Str(counter, "path"), Str(counter, "next"))
+                     .arg(counter.value("needed").toInt());
+    }
+    if (e.contains("record"))
+        lines << QStringLiteral("  record %1").arg(Str(e, "record"));
+    lines << (e.value("loop").toBool()
+                  ? QStringLiteral("  rounds: until standard input ends")
+                  : QStringLiteral("  rounds: %1").arg(e.value("rounds").toInt()));
+    return lines.join(QLatin1Char('\n'));
+}
+
 // The words for one event, or nothing for an event a reader need not see as a line.
 QString EventLine(const QJsonObject &e)
 {
@@ -60,6 +105,13 @@ QString EventLine(const QJsonObject &e)
     }
     if (type == QLatin1String("log"))
         return QStringLiteral("%1: %2").arg(port, Str(e, "text"));
+    if (type == QLatin1String("warning"))
+        return QStringLiteral("%1: warning: %2").arg(port, Str(e, "text"));
+    if (type == QLatin1String("error"))
+        // Why the run stopped before (or without) speaking to a unit.
+        return QStringLiteral("stopped: ") + OneLine(Str(e, "message"));
+    if (type == QLatin1String("plan"))
+        return PlanText(e);
     if (type == QLatin1String("mismatch")) {
         QString line = QStringLiteral("%1: %2: ").arg(port, Str(e, "step"));
         if (Str(e, "kind") == QLatin1String("refused"))
@@ -149,6 +201,7 @@ QStringList RoundSummary(const QStringList &ports, const QHash<QString, QString>
 void JsonLinesSink::Emit(const QJsonObject &event)
 {
     const QByteArray line = QJsonDocument(event).toJson(QJsonDocument::Compact) + '\n';
+    // A failure stays marked on the stream (ferror), and the exit status tells of it.
     std::fwrite(line.constData(), 1, size_t(line.size()), m_out);
     std::fflush(m_out);
 }
@@ -284,7 +337,9 @@ void TerminalSink::Emit(const QJsonObject &e)
         Live &live = m_live[port];
         live.percent = e.value("percent").toInt();
         live.secondsLeft = e.contains("secondsLeft") ? e.value("secondsLeft").toDouble() : -1;
-    } else if (type == QLatin1String("mismatch") || type == QLatin1String("build")) {
+    } else if (type == QLatin1String("mismatch") || type == QLatin1String("build") ||
+               type == QLatin1String("warning") || type == QLatin1String("error") ||
+               type == QLatin1String("plan")) {
         PrintAbove(EventLine(e));
     } else if (type == QLatin1String("step-end")) {
         Live &live = m_live[port];

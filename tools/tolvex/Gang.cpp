@@ -73,6 +73,11 @@ void Gang::BuildNextImage()
              (m_plan.steps.at(m_buildStep).options.kind != StepKind::Download ||
               !m_plan.steps.at(m_buildStep).image.NeedsBuild()));
     if (m_buildStep >= m_plan.steps.size()) {
+        if (m_plan.checkOnly) {
+            emit ImagesReady();
+            FinishRun();
+            return;
+        }
         StartRound();
         return;
     }
@@ -208,7 +213,7 @@ void Gang::FinishRun()
     m_tick.stop();
     m_events.Tick();
     if (m_cancelled)
-        m_exitStatus = ExitStatus::kCancelled;
+        m_exitStatus = m_cancelStatus;
     QJsonObject event = RunEvent("end");
     event["exitStatus"] = m_exitStatus;
     m_events.Emit(event);
@@ -231,9 +236,10 @@ void Gang::Cancel(const QString &signalName)
         return;
     const bool first = !m_cancelled;
     m_cancelled = true;
-    m_cancelledBy = signalName == QLatin1String("SIGINT") ? QStringLiteral("Ctrl-C") : signalName;
     if (!first)
         return;
+    m_cancelledBy = signalName == QLatin1String("SIGINT") ? QStringLiteral("Ctrl-C") : signalName;
+    m_cancelStatus = SignalExitStatus(signalName);
     if (m_maker.Running()) {
         // The build's end cancels every unit's round before it starts.
         m_maker.Cancel();

@@ -31,6 +31,8 @@ public:
 
 signals:
     void Done();
+    // --check: every image is built; the run ends right after this, with nothing opened.
+    void ImagesReady();
 
 private:
     void BuildNextImage();
@@ -57,4 +59,5 @@ private:
     bool m_waiting = false;    // --loop: a round ended, the next waits for a line
     bool m_inputEnded = false; // --loop: standard input has ended
     QString m_cancelledBy;
+    int m_cancelStatus = ExitStatus::kCancelled; // 128 + the first signal's number
 };

@@ -4,7 +4,9 @@
 #include <QSocketNotifier>
 
 #ifdef Q_OS_WIN
+#include <atomic>
 #include <iostream>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <windows.h>
@@ -15,47 +17,135 @@
 #include <unistd.h>
 #endif
 
+int SignalExitStatus(const QString &name)
+{
+    // The numbers every system uses for these three; Windows maps its console events to them.
+    if (name == QLatin1String("SIGHUP"))
+        return 128 + 1;
+    if (name == QLatin1String("SIGTERM"))
+        return 128 + 15;
+    return 128 + 2;
+}
+
 #ifdef Q_OS_WIN
 
 namespace {
+
+// Shared with the console handler, which runs on a thread of its own.
+std::mutex g_mutex;
 Interrupts *g_interrupts = nullptr;
+// Set when the run has ended and the ports are closed; a handler for a console close, logoff
+// or shutdown waits for it, as the system ends the process once the handler returns.
+HANDLE g_runEnded = nullptr;
 
 BOOL WINAPI OnConsoleEvent(DWORD type)
 {
-    if (!g_interrupts)
-        return FALSE;
-    const QString name = type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT ? "SIGINT" : "SIGTERM";
-    QMetaObject::invokeMethod(
-        g_interrupts, [name] { emit g_interrupts->Received(name); }, Qt::QueuedConnection);
+    QString name;
+    switch (type) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+        name = QStringLiteral("SIGINT");
+        break;
+    case CTRL_CLOSE_EVENT:
+        name = QStringLiteral("SIGHUP");
+        break;
+    default: // CTRL_LOGOFF_EVENT, CTRL_SHUTDOWN_EVENT
+        name = QStringLiteral("SIGTERM");
+        break;
+    }
+    HANDLE ended = nullptr;
+    {
+        const std::lock_guard<std::mutex> lock(g_mutex);
+        if (!g_interrupts)
+            return FALSE;
+        Interrupts *target = g_interrupts;
+        QMetaObject::invokeMethod(
+            target, [target, name] { emit target->Received(name); }, Qt::QueuedConnection);
+        ended = g_runEnded;
+    }
+    if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT)
+        return TRUE;
+    // Let the cancel end every exchange and close the ports first; the system allows a close
+    // about five seconds before it ends the process anyway.
+    if (ended)
+        WaitForSingleObject(ended, 4500);
     return TRUE;
 }
+
 } // namespace
 
 Interrupts::Interrupts(QObject *parent) : QObject(parent)
 {
+    const std::lock_guard<std::mutex> lock(g_mutex);
     g_interrupts = this;
+    g_runEnded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
 Interrupts::~Interrupts()
 {
-    SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
-    g_interrupts = nullptr;
+    HANDLE ended = nullptr;
+    {
+        const std::lock_guard<std::mutex> lock(g_mutex);
+        g_interrupts = nullptr;
+        ended = g_runEnded;
+        g_runEnded = nullptr;
+    }
+    // A handler waiting for the end may return now; the process ends after it.
+    if (ended) {
+        SetEvent(ended);
+        // The handle stays open: a handler may still be waiting on it.
+    }
 }
 
-StdinLines::StdinLines(QObject *parent) : QObject(parent)
+struct StdinLines::Reader
 {
-    // The console has no readiness notification: a reader thread hands each line over.
-    std::thread([this] {
+    std::mutex mutex;
+    StdinLines *target = nullptr; // cleared by the destructor; nothing is posted after that
+    std::atomic<bool> ended{false};
+    std::thread thread;
+};
+
+StdinLines::StdinLines(QObject *parent) : QObject(parent), m_reader(std::make_shared<Reader>())
+{
+    m_reader->target = this;
+    // The console has no readiness notification: a reader thread hands each line over. It
+    // holds the shared state, never this object, so it cannot post to an object that is gone.
+    std::shared_ptr<Reader> reader = m_reader;
+    m_reader->thread = std::thread([reader] {
+        auto post = [&reader](auto call) {
+            const std::lock_guard<std::mutex> lock(reader->mutex);
+            if (StdinLines *target = reader->target)
+                QMetaObject::invokeMethod(
+                    target, [target, call] { call(target); }, Qt::QueuedConnection);
+        };
         std::string line;
         while (std::getline(std::cin, line)) {
             const QString text = QString::fromLocal8Bit(line.c_str());
-            QMetaObject::invokeMethod(
-                this, [this, text] { emit LineRead(text); }, Qt::QueuedConnection);
+            post([text](StdinLines *target) { emit target->LineRead(text); });
         }
-        QMetaObject::invokeMethod(
-            this, [this] { emit Finished(); }, Qt::QueuedConnection);
-    }).detach();
+        post([](StdinLines *target) { emit target->Finished(); });
+        reader->ended = true;
+    });
+}
+
+StdinLines::~StdinLines()
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_reader->mutex);
+        m_reader->target = nullptr;
+    }
+    // A console read blocks; cancelling it ends the thread, which is then joined. Should it
+    // not end in time (it was between two reads), it is left to the process's end, harmless
+    // now that it posts nothing.
+    for (int tries = 0; tries < 20 && !m_reader->ended; ++tries) {
+        CancelSynchronousIo(HANDLE(m_reader->thread.native_handle()));
+        Sleep(5);
+    }
+    if (m_reader->ended)
+        m_reader->thread.join();
+    else
+        m_reader->thread.detach();
 }
 
 void StdinLines::OnReadable() {}
@@ -120,6 +210,8 @@ StdinLines::StdinLines(QObject *parent) : QObject(parent)
     m_notifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &StdinLines::OnReadable);
 }
+
+StdinLines::~StdinLines() = default;
 
 void StdinLines::OnReadable()
 {

@@ -5,7 +5,10 @@
 #include "exchanges/MacNumberSources.h"
 #include "exchanges/SettingsStore.h"
 #include "exchanges/WriteExchange.h"
+#include "link/PortDiscovery.h"
+#include "settings/FileLock.h"
 #include "settings/SettingsFile.h"
+#include "settings/SettingsFileCheck.h"
 #include "settings/SettingsLineCompare.h"
 #include "settings/SettingsLines.h"
 #include "webpages/ImageBuild.h"
@@ -28,6 +31,12 @@ bool Fail(int status, const QString &message, int *exitStatus, QString *error)
 // Loads a settings file over the initial settings, as "Load File" loads it into the window.
 bool LoadSettings(const QString &path, StepPlan *step, int *exitStatus, QString *error)
 {
+    // A station sends unattended: a line the unit would read otherwise than the file says
+    // (an octet over 255, a number beyond its field) stops the run before anything is sent.
+    if (!CheckSettingsFileStrictly(path, error)) {
+        *exitStatus = ExitStatus::kFileUnusable;
+        return false;
+    }
     CommandQueue lines;
     QList<SettingsUpdate> updates;
     QString message;
@@ -72,8 +81,17 @@ bool PrepareImage(const StepOptions &options, const QString &programFolder, Imag
     if (!options.listPath.isEmpty()) {
         image->source = options.listPath;
         QString message;
-        if (!LoadPageList(options.listPath, &image->pages, &message))
+        PageFileList listed;
+        if (!LoadPageList(options.listPath, &listed, &message))
             return Fail(ExitStatus::kFileUnusable, message, exitStatus, error);
+        // A list names its pages as seen from its own folder, wherever the tool runs.
+        const QDir listFolder = QFileInfo(options.listPath).absoluteDir();
+        QStringList absolute;
+        for (const QString &entry : listed.Items()) {
+            if (!entry.isEmpty())
+                absolute << QDir::cleanPath(listFolder.absoluteFilePath(entry));
+        }
+        ReplacePageList(&image->pages, absolute);
         if (image->pages.IsEmpty())
             return Fail(ExitStatus::kFileUnusable,
                         QStringLiteral("Page list %1 names no pages").arg(options.listPath),
@@ -83,6 +101,19 @@ bool PrepareImage(const StepOptions &options, const QString &programFolder, Imag
         for (const QString &page : options.pages)
             absolute << QFileInfo(page).absoluteFilePath();
         ReplacePageList(&image->pages, absolute);
+    }
+    // Every page must be a file that can be read, or the build would stop halfway.
+    for (const QString &page : image->pages.Items()) {
+        const QFileInfo info(page);
+        if (!info.exists())
+            return Fail(ExitStatus::kFileUnusable,
+                        QStringLiteral("Cannot find file %1").arg(QDir::toNativeSeparators(page)),
+                        exitStatus, error);
+        if (!info.isFile() || !info.isReadable())
+            return Fail(ExitStatus::kFileUnusable,
+                        QStringLiteral("Page %1 is not a file that can be read")
+                            .arg(QDir::toNativeSeparators(page)),
+                        exitStatus, error);
     }
     const QString builder = FindBuilder(SystemFileFolders(programFolder));
     const QFileInfo builderInfo(builder);
@@ -97,6 +128,91 @@ bool PrepareImage(const StepOptions &options, const QString &programFolder, Imag
 }
 
 } // namespace
+
+bool CheckMacCounterUsable(const QString &path, int needed, bool lockToo, int *next,
+                           QString *error)
+{
+    const MacNumberReply counter = CheckMacNumber(path, -1);
+    if (!counter.ok) {
+        *error = counter.error;
+        return false;
+    }
+    *next = counter.next;
+    if (*next >= kMacCounterExhausted) {
+        *error = QStringLiteral("MAC counter file %1 is at FFFF: no MAC numbers left")
+                     .arg(QDir::toNativeSeparators(path));
+        return false;
+    }
+    const int left = kMacCounterExhausted - *next;
+    if (left < needed) {
+        *error = QStringLiteral("MAC counter file %1 has %2 numbers left (%3 to FFFE), but the "
+                                "run needs %4")
+                     .arg(QDir::toNativeSeparators(path))
+                     .arg(left)
+                     .arg(QStringLiteral("%1").arg(*next, 4, 16, QLatin1Char('0')).toUpper())
+                     .arg(needed);
+        return false;
+    }
+    // Each number is taken under the lock beside the counter, and the counter is replaced
+    // whole through a file made beside it: both need the folder and the file writable.
+    const QFileInfo info(path);
+    if (!info.isWritable() || !IsFolderWritable(info.absolutePath())) {
+        *error = QStringLiteral("MAC counter file %1 can be read but not written: no number "
+                                "could be taken")
+                     .arg(QDir::toNativeSeparators(path));
+        return false;
+    }
+    if (!lockToo)
+        return true;
+    FileLock lock;
+    return lock.LockWithin(MacCounterLockPath(path), MacCounterWait().timeoutMs, error);
+}
+
+bool CheckPortsAccessible(const QList<UnitPort> &ports, QString *error)
+{
+    QList<SerialPortEntry> entries;
+    for (const UnitPort &port : ports) {
+        SerialPortEntry entry;
+        entry.device = port.device;
+        entries << entry;
+    }
+    // Lock files and access rights only: nothing is opened, and the open handles of other
+    // processes (a pseudo-terminal's own side among them) say nothing certain.
+    PortDiscoveryOptions options;
+    options.procDir.clear();
+    AddPortDetails(&entries, options);
+    for (qsizetype i = 0; i < ports.size(); ++i) {
+        const SerialPortEntry &entry = entries.at(i);
+        if (entry.accessDenied) {
+            *error = QStringLiteral("port %1 (%2): no permission to open it (on Linux: add the "
+                                    "user to the dialout group, then log in again)")
+                         .arg(ports.at(i).name, ports.at(i).device);
+            return false;
+        }
+        if (entry.holder == PortHolder::OtherProgram) {
+            *error = QStringLiteral("port %1 (%2) is in use by %3")
+                         .arg(ports.at(i).name, ports.at(i).device,
+                              entry.holderName.isEmpty() ? QStringLiteral("another program")
+                                                         : entry.holderName);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CheckRecordWritable(const QString &path, QString *error)
+{
+    const QFileInfo info(path);
+    const bool writable =
+        info.exists() ? info.isFile() && info.isWritable() : IsFolderWritable(info.absolutePath());
+    if (writable)
+        return true;
+    *error = QStringLiteral("Cannot open record file %1: %2")
+                 .arg(QDir::toNativeSeparators(path),
+                      info.exists() ? QStringLiteral("it cannot be written")
+                                    : QStringLiteral("its folder cannot be written"));
+    return false;
+}
 
 QString Sha256Hex(const QByteArray &bytes)
 {
@@ -114,8 +230,25 @@ bool PrepareJob(const CliOptions &options, const QString &programFolder, JobPlan
     plan->station = options.station.isEmpty() ? QSysInfo::machineHostName() : options.station;
     plan->counterPath =
         options.counterPath.isEmpty() ? DefaultMacCounterPath() : options.counterPath;
-    if (!ResolveUnitPorts(options.ports, programFolder, &plan->ports, error)) {
+    plan->portMapPath = !options.comportsPath.isEmpty()
+                            ? options.comportsPath
+                            : FindDefaultFile(SystemFileFolders(programFolder), kPortMapFileName);
+    if (!options.comportsPath.isEmpty() && !QFileInfo(options.comportsPath).isFile())
+        return Fail(ExitStatus::kFileUnusable,
+                    QStringLiteral("Cannot open file %1").arg(options.comportsPath), exitStatus,
+                    error);
+    if (!ResolveUnitPorts(options.ports, plan->portMapPath, &plan->ports, error)) {
         *exitStatus = ExitStatus::kUsage;
+        return false;
+    }
+    if (options.check && !CheckPortsAccessible(plan->ports, error)) {
+        *exitStatus = ExitStatus::kFileUnusable;
+        return false;
+    }
+    plan->recordPath = options.recordPath;
+    plan->checkOnly = options.check;
+    if (!options.recordPath.isEmpty() && !CheckRecordWritable(options.recordPath, error)) {
+        *exitStatus = ExitStatus::kFileUnusable;
         return false;
     }
     for (const StepOptions &stepOptions : options.steps) {
@@ -151,9 +284,18 @@ bool PrepareJob(const CliOptions &options, const QString &programFolder, JobPlan
         }
         case StepKind::AssignMac:
             if (stepOptions.macSource == StepOptions::MacSource::Next) {
-                QString message;
-                if (!MacNumberSourceReady(plan->counterPath, &message))
-                    return Fail(ExitStatus::kFileUnusable, message, exitStatus, error);
+                // --check wants a number for every unit of the run (P ports, N rounds; a loop
+                // at least P); a run itself starts with one, and a unit that finds the counter
+                // at FFFF fails alone.
+                const int needed =
+                    options.check ? int(plan->ports.size()) * (options.loop ? 1 : options.rounds)
+                                  : 1;
+                if (!CheckMacCounterUsable(plan->counterPath, needed, options.check, &plan->counterNext,
+                                           error)) {
+                    *exitStatus = ExitStatus::kFileUnusable;
+                    return false;
+                }
+                plan->numbersNeeded = needed;
             }
             if (!plan->macSource && (stepOptions.macSource == StepOptions::MacSource::Next ||
                                      MacNumberSourcePresent(plan->counterPath)))

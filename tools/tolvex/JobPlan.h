@@ -41,7 +41,12 @@ struct JobPlan
     // Where the MAC steps get and report their numbers: made from `counterPath` for --next, and
     // for a typed number when the workstation keeps a counter; null otherwise.
     std::shared_ptr<MacNumberSource> macSource;
+    int counterNext = -1;  // the number the counter held at the check; -1 without --next
+    int numbersNeeded = 0; // MAC numbers the run takes at most (per round for a loop)
+    QString recordPath;
+    QString portMapPath; // the COM name map used, empty for none
     QString station;
+    bool checkOnly = false; // --check: every check and the image build, nothing opened or sent
     int rounds = 1;
     bool loop = false;
     bool json = false;
@@ -55,6 +60,19 @@ struct JobPlan
 // status to use, at the first problem; nothing has been sent then.
 bool PrepareJob(const CliOptions &options, const QString &programFolder, JobPlan *plan,
                 int *exitStatus, QString *error);
+
+// The counter --next takes from: it holds a number, has `needed` numbers left, can be written
+// and, with `lockToo` (--check; a run waits for the lock at each take instead), its lock
+// taken. False with a message naming the file; *next is the number it holds.
+bool CheckMacCounterUsable(const QString &path, int needed, bool lockToo, int *next,
+                           QString *error);
+
+// No port is known to be held by another program (a lock file) or closed to this user.
+bool CheckPortsAccessible(const QList<UnitPort> &ports, QString *error);
+
+// The record can be appended to (an existing writable file, or a folder that takes a new one);
+// nothing is created.
+bool CheckRecordWritable(const QString &path, QString *error);
 
 // Hex SHA-256 of the bytes.
 QString Sha256Hex(const QByteArray &bytes);

@@ -4,55 +4,102 @@
 #include <QJsonDocument>
 
 #ifdef Q_OS_WIN
+#include <string>
 #include <windows.h>
 #else
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
+namespace {
+
+QByteArray LineBytes(const QJsonObject &line)
+{
+    return QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
+}
+
+} // namespace
+
 #ifdef Q_OS_WIN
 
-ProductionRecord::~ProductionRecord()
+namespace {
+
+QString SystemMessage(DWORD code)
 {
-    if (m_handle)
-        CloseHandle(HANDLE(m_handle));
+    wchar_t *buffer = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t *>(&buffer), 0, nullptr);
+    QString text = length ? QString::fromWCharArray(buffer, int(length)).trimmed()
+                          : QStringLiteral("error %1").arg(code);
+    LocalFree(buffer);
+    return text;
 }
+
+// Read and write access: LockFileEx needs one of them, and cutting a failed line back needs
+// write access with a movable file pointer, which append-only access does not give.
+HANDLE OpenRecord(const QString &path)
+{
+    const std::wstring name = path.toStdWString();
+    return CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+} // namespace
 
 bool ProductionRecord::Open(const QString &path, QString *error)
 {
-    m_path = path;
-    const std::wstring name = path.toStdWString();
-    // Append-only access: every write lands at the end of the file as it is then.
-    HANDLE handle = CreateFileW(name.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = OpenRecord(path);
     if (handle == INVALID_HANDLE_VALUE) {
-        *error =
-            QStringLiteral("Cannot open record file %1: error %2").arg(path).arg(GetLastError());
+        *error = QStringLiteral("Cannot open record file %1: %2")
+                     .arg(path, SystemMessage(GetLastError()));
         return false;
     }
-    m_handle = handle;
+    CloseHandle(handle);
+    m_path = path;
     return true;
-}
-
-bool ProductionRecord::IsOpen() const
-{
-    return m_handle != nullptr;
 }
 
 bool ProductionRecord::Append(const QJsonObject &line, QString *error)
 {
-    const QByteArray bytes = QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
+    const QByteArray bytes = LineBytes(line);
+    const HANDLE handle = OpenRecord(m_path);
+    if (handle == INVALID_HANDLE_VALUE) {
+        *error = QStringLiteral("Cannot open record file %1: %2")
+                     .arg(m_path, SystemMessage(GetLastError()));
+        return false;
+    }
     OVERLAPPED whole = {};
-    LockFileEx(HANDLE(m_handle), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole);
+    if (!LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
+        *error = QStringLiteral("Cannot lock record file %1: %2")
+                     .arg(m_path, SystemMessage(GetLastError()));
+        CloseHandle(handle);
+        return false;
+    }
+    // Under the lock the end stays where it is until this line is in.
+    LARGE_INTEGER start = {};
+    const LARGE_INTEGER zero = {};
+    BOOL ok = SetFilePointerEx(handle, zero, &start, FILE_END);
     DWORD written = 0;
-    const BOOL ok =
-        WriteFile(HANDLE(m_handle), bytes.constData(), DWORD(bytes.size()), &written, nullptr);
-    UnlockFileEx(HANDLE(m_handle), 0, MAXDWORD, MAXDWORD, &whole);
-    if (!ok || written != DWORD(bytes.size())) {
-        *error = QStringLiteral("Cannot write to record file %1").arg(m_path);
+    DWORD failure = 0;
+    if (ok)
+        ok = WriteFile(handle, bytes.constData(), DWORD(bytes.size()), &written, nullptr) &&
+             written == DWORD(bytes.size()) && FlushFileBuffers(handle);
+    if (!ok) {
+        failure = GetLastError();
+        if (SetFilePointerEx(handle, start, nullptr, FILE_BEGIN))
+            SetEndOfFile(handle);
+    }
+    UnlockFileEx(handle, 0, MAXDWORD, MAXDWORD, &whole);
+    CloseHandle(handle);
+    if (!ok) {
+        *error = QStringLiteral("Cannot write to record file %1: %2")
+                     .arg(m_path, failure ? SystemMessage(failure) : QStringLiteral("disk full"));
         return false;
     }
     return true;
@@ -60,56 +107,85 @@ bool ProductionRecord::Append(const QJsonObject &line, QString *error)
 
 #else
 
-ProductionRecord::~ProductionRecord()
+namespace {
+
+QString ErrnoText(int error)
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
+    return QString::fromLocal8Bit(std::strerror(error));
 }
+
+int OpenRecord(const QString &path)
+{
+    int fd;
+    do {
+        fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC,
+                    0644);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+} // namespace
 
 bool ProductionRecord::Open(const QString &path, QString *error)
 {
-    m_path = path;
-    const QByteArray name = QFile::encodeName(path);
-    m_fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (m_fd < 0) {
-        *error = QStringLiteral("Cannot open record file %1: %2")
-                     .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+    const int fd = OpenRecord(path);
+    if (fd < 0) {
+        *error = QStringLiteral("Cannot open record file %1: %2").arg(path, ErrnoText(errno));
         return false;
     }
+    ::close(fd);
+    m_path = path;
     return true;
-}
-
-bool ProductionRecord::IsOpen() const
-{
-    return m_fd >= 0;
 }
 
 bool ProductionRecord::Append(const QJsonObject &line, QString *error)
 {
-    const QByteArray bytes = QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
+    const QByteArray bytes = LineBytes(line);
+    const int fd = OpenRecord(m_path);
+    if (fd < 0) {
+        *error = QStringLiteral("Cannot open record file %1: %2").arg(m_path, ErrnoText(errno));
+        return false;
+    }
     int locked;
     do {
-        locked = ::flock(m_fd, LOCK_EX);
+        locked = ::flock(fd, LOCK_EX);
     } while (locked != 0 && errno == EINTR);
-    // O_APPEND puts each write at the end; the lock keeps a write the system split (a full
-    // disk, a signal) from being interleaved with another process's line.
+    if (locked != 0) {
+        // Unlocked, a line could land in the middle of another process's.
+        *error = QStringLiteral("Cannot lock record file %1: %2").arg(m_path, ErrnoText(errno));
+        ::close(fd);
+        return false;
+    }
+    // Under the lock the end stays where it is until this line is in; O_APPEND puts every
+    // write there.
+    struct stat info;
+    int failure = ::fstat(fd, &info) == 0 ? 0 : errno;
     qsizetype done = 0;
-    int failure = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(m_fd, bytes.constData() + done, size_t(bytes.size() - done));
+    while (failure == 0 && done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
+        if (n <= 0)
             failure = n < 0 ? errno : ENOSPC;
-            break;
-        }
-        done += n;
+        else
+            done += n;
     }
-    if (locked == 0)
-        ::flock(m_fd, LOCK_UN);
+    // Synced before it counts: a station that loses power must not lose a unit it reported.
+    while (failure == 0 && ::fdatasync(fd) != 0) {
+        if (errno != EINTR)
+            failure = errno;
+    }
+    if (failure != 0 && done > 0) {
+        // A cut line would join the next one into one unreadable line: cut it off again.
+        int cut;
+        do {
+            cut = ::ftruncate(fd, info.st_size);
+        } while (cut != 0 && errno == EINTR);
+    }
+    ::close(fd); // releases the lock
     if (failure != 0) {
-        *error = QStringLiteral("Cannot write to record file %1: %2")
-                     .arg(m_path, QString::fromLocal8Bit(std::strerror(failure)));
+        *error =
+            QStringLiteral("Cannot write to record file %1: %2").arg(m_path, ErrnoText(failure));
         return false;
     }
     return true;

@@ -4,27 +4,22 @@
 #include <QString>
 
 // The production record: one JSON line per unit and step, appended to a file that any number
-// of processes may append to at once. Each line goes out in one write on a descriptor opened
-// for appending, under an exclusive lock of the file, so lines are never cut or interleaved.
+// of processes may append to at once. Every line is appended on its own opening of the file
+// (so a record rotated away meanwhile gets new lines in the new file), under an exclusive lock
+// of the file, and synced to the disk before it counts as written. A line that could not be
+// written whole is cut off again under the same lock, so the next line, from any process,
+// starts on a line of its own.
 class ProductionRecord
 {
 public:
-    ProductionRecord() = default;
-    ~ProductionRecord();
-    ProductionRecord(const ProductionRecord &) = delete;
-    ProductionRecord &operator=(const ProductionRecord &) = delete;
-
-    // Opens (creating) the file for appending; false with a message naming it.
+    // Makes sure the file can be opened for appending (creating it when missing); false with a
+    // message naming it.
     bool Open(const QString &path, QString *error);
-    bool IsOpen() const;
-    // Appends one line; false with a message when it could not be written whole.
+    bool IsOpen() const { return !m_path.isEmpty(); }
+    // Appends one line; false with a message when it could not be locked, written whole or
+    // synced. Nothing of a failed line stays in the file.
     bool Append(const QJsonObject &line, QString *error);
 
 private:
     QString m_path;
-#ifdef Q_OS_WIN
-    void *m_handle = nullptr;
-#else
-    int m_fd = -1;
-#endif
 };

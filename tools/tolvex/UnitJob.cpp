@@ -15,7 +15,9 @@
 #include <QJsonArray>
 #include <QMetaObject>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -181,6 +183,11 @@ UnitJob::UnitJob(const JobPlan &plan, const UnitPort &port, EventSink &events,
         QJsonObject event = Event("unit");
         event["step"] = StepName(CurrentStep().options.kind);
         event["unitVersion"] = version;
+        Emit(event);
+    });
+    connect(&m_port, &QtSerialPortIo::Notice, this, [this](const QString &text) {
+        QJsonObject event = Event("warning");
+        event["text"] = text;
         Emit(event);
     });
 }
@@ -430,8 +437,17 @@ void UnitJob::ConcludeRead(const ExchangeResult &result, StepOutcome *outcome)
         outcome->details["output"] = path;
     } else if (m_plan.readToStdout) {
         const QByteArray bytes = SettingsFileBytes(kept);
-        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-        std::fflush(stdout);
+        // Settings that never reached standard output (a full disk, a closed pipe) were not read
+        // for whoever waits for them.
+        errno = 0;
+        if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) !=
+                size_t(bytes.size()) ||
+            std::fflush(stdout) != 0) {
+            outcome->result = kFailed;
+            outcome->exitStatus = ExitStatus::kFileUnusable;
+            outcome->message = QStringLiteral("Cannot write the settings to standard output: %1")
+                                   .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        }
     }
 }
 

@@ -5,6 +5,7 @@
 #include "settings/FileLocations.h"
 #include "settings/TextFile.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -13,14 +14,25 @@
 
 #include <cstdio>
 
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
+
 namespace {
 
-bool DeviceExists(const QString &device)
+// Empty when `device` is a serial device that exists; otherwise why it cannot be one.
+QString DeviceProblem(const QString &device)
 {
 #ifdef Q_OS_WIN
-    return !QSerialPortInfo(device).isNull();
+    return QSerialPortInfo(device).isNull() ? QStringLiteral("does not exist") : QString();
 #else
-    return QFileInfo::exists(device);
+    struct stat info;
+    if (::stat(QFile::encodeName(device).constData(), &info) != 0)
+        return QStringLiteral("does not exist");
+    // A folder, a plain file or a pipe would "open" and then answer nothing, or worse.
+    if (!S_ISCHR(info.st_mode))
+        return QStringLiteral("is not a character device");
+    return QString();
 #endif
 }
 
@@ -37,8 +49,8 @@ QString OrDash(const QString &text)
 
 } // namespace
 
-bool ResolveUnitPorts(const QStringList &given, const QString &programFolder,
-                      QList<UnitPort> *ports, QString *error)
+bool ResolveUnitPorts(const QStringList &given, const QString &portMapPath, QList<UnitPort> *ports,
+                      QString *error)
 {
     static const QRegularExpression comName(QStringLiteral("^COM([0-9]+)$"),
                                             QRegularExpression::CaseInsensitiveOption);
@@ -46,6 +58,10 @@ bool ResolveUnitPorts(const QStringList &given, const QString &programFolder,
     for (const QString &name : given) {
         UnitPort port;
         port.name = name;
+        if (name.trimmed().isEmpty()) {
+            *error = QStringLiteral("an empty --port names no device");
+            return false;
+        }
         const QRegularExpressionMatch match = comName.match(name);
         if (match.hasMatch()) {
             port.number = match.captured(1).toInt();
@@ -54,9 +70,7 @@ bool ResolveUnitPorts(const QStringList &given, const QString &programFolder,
                     QStringLiteral("unknown port %1: COM names run from COM1 to COM254").arg(name);
                 return false;
             }
-            port.device = ResolvePortDeviceWithMap(
-                ComPortName(port.number),
-                FindDefaultFile(SystemFileFolders(programFolder), kPortMapFileName));
+            port.device = ResolvePortDeviceWithMap(ComPortName(port.number), portMapPath);
         } else {
 #ifdef Q_OS_WIN
             port.device = name;
@@ -64,12 +78,14 @@ bool ResolveUnitPorts(const QStringList &given, const QString &programFolder,
             port.device = name.contains(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
 #endif
         }
-        if (!DeviceExists(port.device)) {
-            *error = QStringLiteral("unknown port %1: %2 does not exist").arg(name, port.device);
+        const QString problem = DeviceProblem(port.device);
+        if (!problem.isEmpty()) {
+            *error = QStringLiteral("unknown port %1: %2 %3").arg(name, port.device, problem);
 #ifndef Q_OS_WIN
             if (port.number > 0)
-                *error += QStringLiteral(" (%1 maps COM names to devices)")
-                              .arg(ComPortsFilePath(programFolder));
+                *error += portMapPath.isEmpty()
+                              ? QStringLiteral(" (no ComPorts.txt maps COM names to devices)")
+                              : QStringLiteral(" (%1 maps COM names to devices)").arg(portMapPath);
 #endif
             return false;
         }
@@ -88,7 +104,7 @@ bool ResolveUnitPorts(const QStringList &given, const QString &programFolder,
     return true;
 }
 
-int RunPortsCommand(bool json, const QString &programFolder)
+int RunPortsCommand(bool json, const QString &portMapPath)
 {
     for (const SerialPortEntry &entry : ListSerialPorts()) {
         if (json) {
@@ -99,6 +115,8 @@ int RunPortsCommand(bool json, const QString &programFolder)
                                {"serialNumber", entry.serialNumber},
                                {"usbId", entry.UsbIdText()},
                                {"inUse", entry.holder == PortHolder::OtherProgram}};
+            if (entry.latencyTimerMs >= 0)
+                object["latencyTimerMs"] = entry.latencyTimerMs;
             PrintLine(QJsonDocument(object).toJson(QJsonDocument::Compact));
         } else {
             PrintLine(QStringList{
@@ -108,6 +126,9 @@ int RunPortsCommand(bool json, const QString &programFolder)
                     ? QStringLiteral("in use") + (entry.holderName.isEmpty()
                                                       ? QString()
                                                       : QStringLiteral(" by ") + entry.holderName)
+                    : QStringLiteral("-"),
+                entry.latencyTimerMs >= 0
+                    ? QStringLiteral("latency %1 ms").arg(entry.latencyTimerMs)
                     : QStringLiteral("-")}
                           .join(QLatin1Char('\t'))
                           .toLocal8Bit());
@@ -116,9 +137,8 @@ int RunPortsCommand(bool json, const QString &programFolder)
 #ifndef Q_OS_WIN
     QStringList lines;
     QString error;
-    const QString map = FindDefaultFile(SystemFileFolders(programFolder), kPortMapFileName);
-    if (!map.isEmpty())
-        ReadTextFileLines(map, &lines, &error, TextEncoding::System);
+    if (!portMapPath.isEmpty())
+        ReadTextFileLines(portMapPath, &lines, &error, TextEncoding::System);
     for (const auto &[name, device] : MappedComPorts(lines)) {
         const bool present = QFileInfo::exists(device);
         if (json) {

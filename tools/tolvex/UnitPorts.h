@@ -12,11 +12,13 @@ struct UnitPort
     int number = 0; // n of a COM name, for the engine's messages; 0 for a device path
 };
 
-// Resolves every --port: a COM name through ComPorts.txt in `programFolder` (as the window
-// does), a device path as it stands, a bare device name under /dev. False, with a message that
-// names the port, for one that does not exist or is given twice.
-bool ResolveUnitPorts(const QStringList &given, const QString &programFolder,
-                      QList<UnitPort> *ports, QString *error);
+// Resolves every --port: a COM name through the map file `portMapPath` (ComPorts.txt, as the
+// window reads it; empty for none), a device path as it stands, a bare device name under /dev.
+// False, with a message that names the port, for one that does not exist, is not a character
+// device (a folder, a plain file) or is given twice.
+bool ResolveUnitPorts(const QStringList &given, const QString &portMapPath, QList<UnitPort> *ports,
+                      QString *error);
 
-// Prints the "ports" command's listing on standard output; returns the exit status.
-int RunPortsCommand(bool json, const QString &programFolder);
+// Prints the "ports" command's listing on standard output (with the COM names `portMapPath`
+// maps); returns the exit status.
+int RunPortsCommand(bool json, const QString &portMapPath);

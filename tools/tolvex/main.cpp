@@ -10,13 +10,19 @@
 #include "TolvexVersion.h"
 #include "UnitPorts.h"
 
+#include "link/AdapterLatency.h"
+#include "settings/FileLocations.h"
 #include <QCoreApplication>
+
 #include <QDateTime>
+#include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonObject>
 
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -34,21 +40,87 @@ void PrintError(const QString &message)
     std::fflush(stderr);
 }
 
+QString Now()
+{
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+}
+
 // A failure before anything was sent: on standard error, and as an event for --json readers.
 int Refuse(int status, const QString &message, bool json)
 {
     PrintError(message);
     if (json) {
         JsonLinesSink sink(stdout);
-        sink.Emit(QJsonObject{{"event", "error"},
-                              {"time", QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
-                              {"exitStatus", status},
-                              {"message", message}});
-        sink.Emit(QJsonObject{{"event", "end"},
-                              {"time", QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
-                              {"exitStatus", status}});
+        sink.Emit(QJsonObject{
+            {"event", "error"}, {"time", Now()}, {"exitStatus", status}, {"message", message}});
+        sink.Emit(QJsonObject{{"event", "end"}, {"time", Now()}, {"exitStatus", status}});
     }
     return status;
+}
+
+// Output that did not reach standard output (a full disk, a reader that went away) makes a run
+// that otherwise succeeded a failure: a script must never take a cut listing or a missing
+// settings file for a whole one.
+int CheckedStdout(int status)
+{
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return status;
+    PrintError(QStringLiteral("standard output could not be written (a full disk, or its reader "
+                              "went away): what was printed is incomplete"));
+    return status == ExitStatus::kOk ? ExitStatus::kFileUnusable : status;
+}
+
+// The plan --check prints: what the run would do, with what it checked.
+QJsonObject PlanEvent(const JobPlan &plan)
+{
+    QJsonArray ports;
+    for (const UnitPort &port : plan.ports) {
+        QJsonObject entry{{"port", port.name}, {"device", port.device}};
+        const AdapterLatency latency = ReadAdapterLatency(port.device);
+        if (latency.timerMs >= 0)
+            entry["latencyTimerMs"] = latency.timerMs;
+        ports.append(entry);
+    }
+    QJsonArray steps;
+    for (const StepPlan &step : plan.steps) {
+        QJsonObject entry{{"step", StepName(step.options.kind)}};
+        const StepOptions &o = step.options;
+        if (!o.settingsPath.isEmpty())
+            entry["file"] = QFileInfo(o.settingsPath).absoluteFilePath();
+        if (!o.outputPath.isEmpty())
+            entry["output"] = o.outputPath;
+        if (o.kind == StepKind::AssignMac)
+            entry["mac"] = o.macSource == StepOptions::MacSource::Next
+                               ? QStringLiteral("next")
+                               : QStringLiteral("%1").arg(o.macNumber, 4, 16, QLatin1Char('0'));
+        if (o.kind == StepKind::Download) {
+            if (!step.image.source.isEmpty())
+                entry["source"] = QFileInfo(step.image.source).absoluteFilePath();
+            entry["pages"] = step.image.pages.Count();
+            entry["size"] = step.image.bytes.size();
+            entry["sha256"] = step.image.sha256;
+        }
+        steps.append(entry);
+    }
+    QJsonObject event{{"event", "plan"},
+                      {"time", Now()},
+                      {"station", plan.station},
+                      {"ports", ports},
+                      {"steps", steps}};
+    if (plan.counterNext >= 0)
+        event["counter"] = QJsonObject{
+            {"path", QFileInfo(plan.counterPath).absoluteFilePath()},
+            {"next", QStringLiteral("%1").arg(plan.counterNext, 4, 16, QLatin1Char('0')).toUpper()},
+            {"needed", plan.numbersNeeded}};
+    if (!plan.recordPath.isEmpty())
+        event["record"] = QFileInfo(plan.recordPath).absoluteFilePath();
+    if (!plan.portMapPath.isEmpty())
+        event["comports"] = QFileInfo(plan.portMapPath).absoluteFilePath();
+    if (plan.loop)
+        event["loop"] = true;
+    else
+        event["rounds"] = plan.rounds;
+    return event;
 }
 
 } // namespace
@@ -66,32 +138,42 @@ int main(int argc, char *argv[])
     const QStringList arguments = app.arguments().mid(1);
     CliOptions options;
     QString error;
-    if (!ParseCliOptions(arguments, &options, &error)) {
-        const bool json = arguments.contains(QStringLiteral("--json"));
-        Refuse(ExitStatus::kUsage, error + QStringLiteral("\nTry 'tolvex --help'."), json);
-        return ExitStatus::kUsage;
-    }
+    int status = 0;
+    const bool json = arguments.contains(QStringLiteral("--json"));
+    if (!ParseCliOptions(arguments, &options, &error))
+        return Refuse(ExitStatus::kUsage, error + QStringLiteral("\nTry 'tolvex --help'."), json);
     switch (options.action) {
     case CliOptions::Action::Help:
         std::fputs(HelpText(options.helpTopic).toLocal8Bit().constData(), stdout);
-        return ExitStatus::kOk;
+        return CheckedStdout(ExitStatus::kOk);
     case CliOptions::Action::Version:
         std::printf("tolvex %s\n", TOLVEX_VERSION);
-        return ExitStatus::kOk;
-    case CliOptions::Action::Ports:
-        return RunPortsCommand(options.json, QCoreApplication::applicationDirPath());
+        return CheckedStdout(ExitStatus::kOk);
+    case CliOptions::Action::Ports: {
+        const QString map =
+            !options.comportsPath.isEmpty()
+                ? options.comportsPath
+                : FindDefaultFile(SystemFileFolders(QCoreApplication::applicationDirPath()),
+                                  kPortMapFileName);
+        return CheckedStdout(RunPortsCommand(options.json, map));
+    }
     case CliOptions::Action::Run:
         break;
     }
+    if (!ApplyStationFile(&options, &error, &status))
+        return Refuse(
+            status,
+            status == ExitStatus::kUsage ? error + QStringLiteral("\nTry 'tolvex --help'.") : error,
+            options.json);
 
     JobPlan plan;
-    int status = 0;
     if (!PrepareJob(options, QCoreApplication::applicationDirPath(), &plan, &status, &error))
-        return Refuse(status, error, options.json);
+        return CheckedStdout(Refuse(status, error, options.json));
 
     ProductionRecord record;
-    if (!options.recordPath.isEmpty() && !record.Open(options.recordPath, &error))
-        return Refuse(ExitStatus::kFileUnusable, error, options.json);
+    if (!plan.checkOnly && !options.recordPath.isEmpty() &&
+        !record.Open(options.recordPath, &error))
+        return CheckedStdout(Refuse(ExitStatus::kFileUnusable, error, options.json));
 
     // A read that prints its settings keeps standard output to itself.
     FILE *human = plan.readToStdout ? stderr : stdout;
@@ -106,11 +188,41 @@ int main(int argc, char *argv[])
     else
         sink = std::make_unique<PlainLinesSink>(human, portNames);
 
-    Gang gang(plan, *sink, record.IsOpen() ? &record : nullptr);
+    // Outlives the gang: on Windows a console close waits until the ports are closed.
     Interrupts interrupts;
-    QObject::connect(&interrupts, &Interrupts::Received, &gang, &Gang::Cancel);
-    QObject::connect(&gang, &Gang::Done, &app, &QCoreApplication::quit, Qt::QueuedConnection);
-    gang.Start();
+    std::optional<Gang> gang;
+    gang.emplace(plan, *sink, record.IsOpen() ? &record : nullptr);
+    int firstSignalStatus = 0;
+    bool abandoned = false;
+    bool gangDone = false;
+    QObject::connect(&*gang, &Gang::Done, &app, [&] { gangDone = true; });
+    QObject::connect(&interrupts, &Interrupts::Received, &app, [&](const QString &name) {
+        if (gangDone || abandoned)
+            return;
+        if (firstSignalStatus == 0) {
+            firstSignalStatus = SignalExitStatus(name);
+            gang->Cancel(name);
+            return;
+        }
+        // A second signal: the operator will not wait for the exchanges to end cleanly.
+        abandoned = true;
+        app.quit();
+    });
+    QObject::connect(&*gang, &Gang::ImagesReady, &app, [&] { sink->Emit(PlanEvent(plan)); });
+    QObject::connect(&*gang, &Gang::Done, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    gang->Start();
     app.exec();
-    return gang.ExitStatus();
+    status = gang->ExitStatus();
+    if (abandoned) {
+        // Every port is closed as the gang goes; only then is the run reported over.
+        gang.reset();
+        status = firstSignalStatus;
+        sink->Emit(QJsonObject{
+            {"event", "end"}, {"time", Now()}, {"exitStatus", status}, {"abandoned", true}});
+        PrintError(QStringLiteral("stopped at once by a second signal; the units that were "
+                                  "running are in no known state"));
+    }
+    gang.reset();
+    sink.reset();
+    return CheckedStdout(status);
 }

@@ -60,13 +60,21 @@ void Gang::Start()
     else
         event["rounds"] = m_plan.rounds;
     m_events.Emit(event);
+    m_phase = Phase::Building;
     m_tick.start();
+    if (m_plan.loop) {
+        // Read from the start, so a line typed while a round runs is read (and dropped) then,
+        // never taken later as the request for the next round.
+        m_stdin = new StdinLines(this);
+        connect(m_stdin, &StdinLines::LineRead, this, &Gang::OnLine);
+        connect(m_stdin, &StdinLines::Finished, this, &Gang::OnInputEnded);
+    }
     BuildNextImage();
 }
 
 void Gang::BuildNextImage()
 {
-    if (m_cancelled)
+    if (m_phase != Phase::Building)
         return;
     do {
         ++m_buildStep;
@@ -105,8 +113,13 @@ void Gang::BuildNextImage()
 
 void Gang::OnImageBuilt(const ImageBuildResult &result)
 {
+    if (m_phase != Phase::Building)
+        return;
     if (m_cancelled) {
+        // Every unit's round ends at once as cancelled, so the record shows what did not run.
+        m_phase = Phase::Running;
         m_round = 1;
+        m_unitsLeft = int(m_units.size());
         for (const auto &unit : m_units)
             unit->CancelBeforeStart(m_round, m_cancelledBy);
         return;
@@ -140,28 +153,38 @@ void Gang::OnImageBuilt(const ImageBuildResult &result)
 
 void Gang::StartRound()
 {
-    if (m_cancelled || m_finished)
+    if (m_phase != Phase::Building && m_phase != Phase::Between && m_phase != Phase::Waiting)
         return;
+    if (m_cancelled) {
+        FinishRun();
+        return;
+    }
     ++m_round;
+    m_phase = Phase::Running;
+    m_unitsLeft = int(m_units.size());
+    // A unit whose round ends at once (a port that does not open) reports it from inside this
+    // loop; the round still waits for every other unit.
     for (const auto &unit : m_units)
         unit->StartRound(m_round);
 }
 
-void Gang::OnUnitFinished()
+void Gang::OnUnitFinished(UnitJob *, int round)
 {
-    for (const auto &unit : m_units) {
-        if (unit->Running())
-            return;
-    }
-    EndRound();
+    // Each unit reports each round it started once; anything else is not this round's end.
+    if (m_phase != Phase::Running || round != m_round || m_unitsLeft <= 0)
+        return;
+    if (--m_unitsLeft == 0)
+        EndRound();
 }
 
 void Gang::EndRound()
 {
+    m_phase = Phase::Between;
     int ok = 0;
     int failed = 0;
     int cancelled = 0;
     int roundStatus = 0;
+    // In --port order, whatever order the units finished in.
     for (const auto &unit : m_units) {
         const UnitOutcome &outcome = unit->Outcome();
         if (outcome.result == QLatin1String("ok"))
@@ -172,6 +195,7 @@ void Gang::EndRound()
             ++failed;
         if (roundStatus == 0)
             roundStatus = outcome.exitStatus;
+        m_events.Emit(unit->ResultEvent());
     }
     if (m_exitStatus == 0)
         m_exitStatus = roundStatus;
@@ -193,44 +217,40 @@ void Gang::EndRound()
             FinishRun();
             return;
         }
-        m_waiting = true;
+        m_phase = Phase::Waiting;
         QJsonObject waiting = RunEvent("waiting");
         waiting["round"] = m_round + 1;
         m_events.Emit(waiting);
-        if (!m_stdin) {
-            m_stdin = new StdinLines(this);
-            // Lines typed while a round runs are not a request for another one.
-            connect(m_stdin, &StdinLines::LineRead, this, [this] {
-                if (!m_waiting)
-                    return;
-                m_waiting = false;
-                StartRound();
-            });
-            connect(m_stdin, &StdinLines::Finished, this, [this] {
-                m_inputEnded = true;
-                if (m_waiting)
-                    FinishRun();
-            });
-        }
         return;
     }
     if (m_round < m_plan.rounds) {
+        // From the event loop: this may run inside the exchange that just ended.
         QMetaObject::invokeMethod(this, &Gang::StartRound, Qt::QueuedConnection);
         return;
     }
     FinishRun();
 }
 
+void Gang::OnLine()
+{
+    // Only a line read while the run waits for one starts a round; one typed while a round
+    // runs is not a request for the next.
+    if (m_phase == Phase::Waiting)
+        StartRound();
+}
+
+void Gang::OnInputEnded()
+{
+    m_inputEnded = true;
+    if (m_phase == Phase::Waiting)
+        FinishRun();
+}
+
 void Gang::FinishRun()
 {
-    if (m_finished)
+    if (m_phase == Phase::Finished)
         return;
-    // A line read while a round runs would start another before this one ended.
-    for (const auto &unit : m_units) {
-        if (unit->Running())
-            return;
-    }
-    m_finished = true;
+    m_phase = Phase::Finished;
     m_tick.stop();
     m_events.Tick();
     if (m_cancelled)
@@ -253,25 +273,30 @@ void Gang::Fail(int status, const QString &message)
 
 void Gang::Cancel(const QString &signalName)
 {
-    if (m_finished)
+    if (m_phase == Phase::Finished || m_cancelled)
         return;
-    const bool first = !m_cancelled;
     m_cancelled = true;
     m_cancelledBy = signalName == QLatin1String("SIGINT") ? QStringLiteral("Ctrl-C") : signalName;
-    if (!first)
-        return;
-    if (m_builder.Running()) {
+    switch (m_phase) {
+    case Phase::Building:
         // The build's end cancels every unit's round before it starts.
-        m_builder.Cancel();
+        if (m_builder.Running())
+            m_builder.Cancel();
+        else
+            FinishRun();
+        return;
+    case Phase::Running:
+        // Units end now or, between two steps, at the next; the last one ends the round and
+        // the run. The round may end inside this loop.
+        for (const auto &unit : m_units)
+            unit->Cancel(m_cancelledBy);
+        return;
+    case Phase::Idle:
+    case Phase::Between:
+    case Phase::Waiting:
+        FinishRun();
+        return;
+    case Phase::Finished:
         return;
     }
-    bool anyRunning = false;
-    for (const auto &unit : m_units) {
-        if (unit->Running()) {
-            anyRunning = true;
-            unit->Cancel(m_cancelledBy);
-        }
-    }
-    if (!anyRunning)
-        FinishRun();
 }

@@ -12,10 +12,9 @@
 
 namespace {
 
-QJsonObject RunEvent(const char *type)
+QJsonObject RunEvent(EventSink &events, const char *type)
 {
-    return QJsonObject{{"event", QLatin1String(type)},
-                       {"time", QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)}};
+    return QJsonObject{{"event", QLatin1String(type)}, {"time", events.TimeText()}};
 }
 
 } // namespace
@@ -40,7 +39,7 @@ Gang::~Gang() = default;
 
 void Gang::Start()
 {
-    QJsonObject event = RunEvent("run");
+    QJsonObject event = RunEvent(m_events, "run");
     event["version"] = QStringLiteral(TOLVEX_VERSION);
     event["station"] = m_plan.station;
     QJsonArray ports;
@@ -96,7 +95,7 @@ void Gang::BuildNextImage()
             return;
         }
     }
-    QJsonObject event = RunEvent("build");
+    QJsonObject event = RunEvent(m_events, "build");
     event["state"] = QStringLiteral("begin");
     event["pages"] = image.pages.Count();
     event["source"] = image.source;
@@ -125,7 +124,7 @@ void Gang::OnImageBuilt(const ImageBuildResult &result)
         return;
     }
     ImageInput &image = m_plan.steps[m_buildStep].image;
-    QJsonObject event = RunEvent("build");
+    QJsonObject event = RunEvent(m_events, "build");
     event["state"] = QStringLiteral("end");
     if (!result.ok) {
         event["result"] = QStringLiteral("failed");
@@ -199,7 +198,7 @@ void Gang::EndRound()
     }
     if (m_exitStatus == 0)
         m_exitStatus = roundStatus;
-    QJsonObject event = RunEvent("round-end");
+    QJsonObject event = RunEvent(m_events, "round-end");
     event["round"] = m_round;
     event["units"] = int(m_units.size());
     event["ok"] = ok;
@@ -218,7 +217,7 @@ void Gang::EndRound()
             return;
         }
         m_phase = Phase::Waiting;
-        QJsonObject waiting = RunEvent("waiting");
+        QJsonObject waiting = RunEvent(m_events, "waiting");
         waiting["round"] = m_round + 1;
         m_events.Emit(waiting);
         return;
@@ -255,7 +254,7 @@ void Gang::FinishRun()
     m_events.Tick();
     if (m_cancelled)
         m_exitStatus = ExitStatus::kCancelled;
-    QJsonObject event = RunEvent("end");
+    QJsonObject event = RunEvent(m_events, "end");
     event["exitStatus"] = m_exitStatus;
     m_events.Emit(event);
     emit Done();
@@ -264,7 +263,7 @@ void Gang::FinishRun()
 void Gang::Fail(int status, const QString &message)
 {
     m_exitStatus = status;
-    QJsonObject event = RunEvent("error");
+    QJsonObject event = RunEvent(m_events, "error");
     event["exitStatus"] = status;
     event["message"] = message;
     m_events.Emit(event);

@@ -133,7 +133,7 @@ QJsonObject UnitJob::Event(const char *type) const
 {
     return QJsonObject{
         {"event", QLatin1String(type)},
-        {"time", QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
+        {"time", m_events.TimeText()},
         {"port", m_unitPort.name},
         {"round", m_round},
     };
@@ -557,7 +557,7 @@ void UnitJob::EndStep(const StepOutcome &given)
     StepOutcome outcome = given;
     const QString step = StepName(CurrentStep().options.kind);
     QJsonObject line{
-        {"time", QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
+        {"time", m_events.TimeText()},
         {"station", m_plan.station},
         {"port", m_unitPort.name},
         {"device", m_unitPort.device},
@@ -673,9 +673,13 @@ void UnitJob::SetProgress(int percent, qint64 bytesSent, qint64 total)
         m_firstBytes = bytesSent;
         m_progressClock.start();
     }
-    if (percent == m_lastPercent)
+    // A new percentage at most every kProgressMs (the last one always): each event is
+    // formatted and written, and a gang of units would spend most of its time on them.
+    if (percent == m_lastPercent ||
+        (percent < 100 && m_lastPercent >= 0 && m_lastProgressClock.elapsed() < kProgressMs))
         return;
     m_lastPercent = percent;
+    m_lastProgressClock.start();
     QJsonObject event = Event("progress");
     event["step"] = StepName(StepKind::Download);
     event["percent"] = percent;

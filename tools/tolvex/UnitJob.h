@@ -128,8 +128,11 @@ private:
     int m_macNumber = -1;
     bool m_macFromCounter = false;
     QString m_macAddress;
-    // The download's progress: the percentage last reported and the first block's moment.
+    // The download's progress: the percentage last reported, when, and the first block's
+    // moment.
+    static constexpr qint64 kProgressMs = 1000;
     int m_lastPercent = -1;
+    QElapsedTimer m_lastProgressClock;
     QElapsedTimer m_progressClock;
     qint64 m_firstBytes = -1;
 };

@@ -21,6 +21,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -190,4 +191,19 @@ inline int ReapChild(pid_t pid)
     if (pid <= 0 || ::waitpid(pid, &status, WNOHANG) != pid)
         return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+}
+
+// Many simulated units need many descriptors (a pseudo-terminal and pipes each, in the test and
+// in the tool): the soft limit is raised to the hard one. The limit now in force.
+inline rlim_t RaiseFileLimit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 0;
+    if (limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    return limit.rlim_cur;
 }

@@ -66,6 +66,18 @@ public:
             timeoutMs);
     }
 
+    // Waits, while it runs, until its standard output so far satisfies `match`.
+    bool WaitForOutput(const std::function<bool(const QByteArray &)> &match, int timeoutMs)
+    {
+        return WaitFor(
+            [&] {
+                m_out += m_process->readAllStandardOutput();
+                m_err += m_process->readAllStandardError();
+                return match(m_out);
+            },
+            timeoutMs);
+    }
+
     // Runs to the end in one call.
     bool Run(const QStringList &arguments, int timeoutMs = 60000)
     {

@@ -1,5 +1,6 @@
 #include "EventOutput.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -139,6 +140,25 @@ QString EventLine(const QJsonObject &e)
 }
 
 } // namespace
+
+QString EventSink::TimeText()
+{
+    const qint64 ms = QDateTime::currentMSecsSinceEpoch();
+    const qint64 second = ms / 1000;
+    if (second != m_second) {
+        m_second = second;
+        m_secondText = QDateTime::fromSecsSinceEpoch(second, Qt::UTC).toString(Qt::ISODate);
+        m_secondText.chop(1); // its "Z"
+        m_secondText += QLatin1Char('.');
+    }
+    const int milli = int(ms % 1000);
+    QString text = m_secondText;
+    text += QLatin1Char(char('0' + milli / 100));
+    text += QLatin1Char(char('0' + milli / 10 % 10));
+    text += QLatin1Char(char('0' + milli % 10));
+    text += QLatin1Char('Z');
+    return text;
+}
 
 QString OneLine(const QString &text)
 {

@@ -16,6 +16,15 @@ public:
     virtual void Emit(const QJsonObject &event) = 0;
     // The 100 ms tick: a live display redraws here, never more often.
     virtual void Tick() {}
+
+    // Now in UTC, ISO 8601 with milliseconds ("2024-05-02T09:14:03.127Z"), as every event and
+    // record line carries it. The part up to the second is worked out once a second:
+    // formatting a date would otherwise be much of an event's cost.
+    QString TimeText();
+
+private:
+    qint64 m_second = -1;
+    QString m_secondText; // "2024-05-02T09:14:03."
 };
 
 // One compact JSON object a line, flushed at once.

@@ -11,10 +11,9 @@
 
 namespace {
 
-QJsonObject RunEvent(const char *type)
+QJsonObject RunEvent(EventSink &events, const char *type)
 {
-    return QJsonObject{{"event", QLatin1String(type)},
-                       {"time", QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)}};
+    return QJsonObject{{"event", QLatin1String(type)}, {"time", events.TimeText()}};
 }
 
 } // namespace
@@ -39,7 +38,7 @@ Gang::~Gang() = default;
 
 void Gang::Start()
 {
-    QJsonObject event = RunEvent("run");
+    QJsonObject event = RunEvent(m_events, "run");
     event["version"] = QStringLiteral(TOLVEX_VERSION);
     event["station"] = m_plan.station;
     QJsonArray ports;
@@ -59,13 +58,21 @@ void Gang::Start()
     else
         event["rounds"] = m_plan.rounds;
     m_events.Emit(event);
+    m_phase = Phase::Building;
     m_tick.start();
+    if (m_plan.loop) {
+        // Read from the start, so a line typed while a round runs is read (and dropped) then,
+        // never taken later as the request for the next round.
+        m_stdin = new StdinLines(this);
+        connect(m_stdin, &StdinLines::LineRead, this, &Gang::OnLine);
+        connect(m_stdin, &StdinLines::Finished, this, &Gang::OnInputEnded);
+    }
     BuildNextImage();
 }
 
 void Gang::BuildNextImage()
 {
-    if (m_cancelled)
+    if (m_phase != Phase::Building)
         return;
     do {
         ++m_buildStep;
@@ -82,7 +89,7 @@ void Gang::BuildNextImage()
         return;
     }
     const ImageInput &image = m_plan.steps.at(m_buildStep).image;
-    QJsonObject event = RunEvent("build");
+    QJsonObject event = RunEvent(m_events, "build");
     event["state"] = QStringLiteral("begin");
     event["pages"] = image.pages.Count();
     event["source"] = image.source;
@@ -92,14 +99,19 @@ void Gang::BuildNextImage()
 
 void Gang::OnImageBuilt(const ImageMakerResult &result)
 {
+    if (m_phase != Phase::Building)
+        return;
     if (m_cancelled) {
+        // Every unit's round ends at once as cancelled, so the record shows what did not run.
+        m_phase = Phase::Running;
         m_round = 1;
+        m_unitsLeft = int(m_units.size());
         for (const auto &unit : m_units)
             unit->CancelBeforeStart(m_round, m_cancelledBy);
         return;
     }
     ImageInput &image = m_plan.steps[m_buildStep].image;
-    QJsonObject event = RunEvent("build");
+    QJsonObject event = RunEvent(m_events, "build");
     event["state"] = QStringLiteral("end");
     if (!result.ok) {
         event["result"] = QStringLiteral("failed");
@@ -119,28 +131,38 @@ void Gang::OnImageBuilt(const ImageMakerResult &result)
 
 void Gang::StartRound()
 {
-    if (m_cancelled || m_finished)
+    if (m_phase != Phase::Building && m_phase != Phase::Between && m_phase != Phase::Waiting)
         return;
+    if (m_cancelled) {
+        FinishRun();
+        return;
+    }
     ++m_round;
+    m_phase = Phase::Running;
+    m_unitsLeft = int(m_units.size());
+    // A unit whose round ends at once (a port that does not open) reports it from inside this
+    // loop; the round still waits for every other unit.
     for (const auto &unit : m_units)
         unit->StartRound(m_round);
 }
 
-void Gang::OnUnitFinished()
+void Gang::OnUnitFinished(UnitJob *, int round)
 {
-    for (const auto &unit : m_units) {
-        if (unit->Running())
-            return;
-    }
-    EndRound();
+    // Each unit reports each round it started once; anything else is not this round's end.
+    if (m_phase != Phase::Running || round != m_round || m_unitsLeft <= 0)
+        return;
+    if (--m_unitsLeft == 0)
+        EndRound();
 }
 
 void Gang::EndRound()
 {
+    m_phase = Phase::Between;
     int ok = 0;
     int failed = 0;
     int cancelled = 0;
     int roundStatus = 0;
+    // In --port order, whatever order the units finished in.
     for (const auto &unit : m_units) {
         const UnitOutcome &outcome = unit->Outcome();
         if (outcome.result == QLatin1String("ok"))
@@ -151,10 +173,11 @@ void Gang::EndRound()
             ++failed;
         if (roundStatus == 0)
             roundStatus = outcome.exitStatus;
+        m_events.Emit(unit->ResultEvent());
     }
     if (m_exitStatus == 0)
         m_exitStatus = roundStatus;
-    QJsonObject event = RunEvent("round-end");
+    QJsonObject event = RunEvent(m_events, "round-end");
     event["round"] = m_round;
     event["units"] = int(m_units.size());
     event["ok"] = ok;
@@ -172,49 +195,45 @@ void Gang::EndRound()
             FinishRun();
             return;
         }
-        m_waiting = true;
-        QJsonObject waiting = RunEvent("waiting");
+        m_phase = Phase::Waiting;
+        QJsonObject waiting = RunEvent(m_events, "waiting");
         waiting["round"] = m_round + 1;
         m_events.Emit(waiting);
-        if (!m_stdin) {
-            m_stdin = new StdinLines(this);
-            // Lines typed while a round runs are not a request for another one.
-            connect(m_stdin, &StdinLines::LineRead, this, [this] {
-                if (!m_waiting)
-                    return;
-                m_waiting = false;
-                StartRound();
-            });
-            connect(m_stdin, &StdinLines::Finished, this, [this] {
-                m_inputEnded = true;
-                if (m_waiting)
-                    FinishRun();
-            });
-        }
         return;
     }
     if (m_round < m_plan.rounds) {
+        // From the event loop: this may run inside the exchange that just ended.
         QMetaObject::invokeMethod(this, &Gang::StartRound, Qt::QueuedConnection);
         return;
     }
     FinishRun();
 }
 
+void Gang::OnLine()
+{
+    // Only a line read while the run waits for one starts a round; one typed while a round
+    // runs is not a request for the next.
+    if (m_phase == Phase::Waiting)
+        StartRound();
+}
+
+void Gang::OnInputEnded()
+{
+    m_inputEnded = true;
+    if (m_phase == Phase::Waiting)
+        FinishRun();
+}
+
 void Gang::FinishRun()
 {
-    if (m_finished)
+    if (m_phase == Phase::Finished)
         return;
-    // A line read while a round runs would start another before this one ended.
-    for (const auto &unit : m_units) {
-        if (unit->Running())
-            return;
-    }
-    m_finished = true;
+    m_phase = Phase::Finished;
     m_tick.stop();
     m_events.Tick();
     if (m_cancelled)
         m_exitStatus = m_cancelStatus;
-    QJsonObject event = RunEvent("end");
+    QJsonObject event = RunEvent(m_events, "end");
     event["exitStatus"] = m_exitStatus;
     m_events.Emit(event);
     emit Done();
@@ -223,7 +242,7 @@ void Gang::FinishRun()
 void Gang::Fail(int status, const QString &message)
 {
     m_exitStatus = status;
-    QJsonObject event = RunEvent("error");
+    QJsonObject event = RunEvent(m_events, "error");
     event["exitStatus"] = status;
     event["message"] = message;
     m_events.Emit(event);
@@ -232,26 +251,31 @@ void Gang::Fail(int status, const QString &message)
 
 void Gang::Cancel(const QString &signalName)
 {
-    if (m_finished)
+    if (m_phase == Phase::Finished || m_cancelled)
         return;
-    const bool first = !m_cancelled;
     m_cancelled = true;
-    if (!first)
-        return;
     m_cancelledBy = signalName == QLatin1String("SIGINT") ? QStringLiteral("Ctrl-C") : signalName;
     m_cancelStatus = SignalExitStatus(signalName);
-    if (m_maker.Running()) {
+    switch (m_phase) {
+    case Phase::Building:
         // The build's end cancels every unit's round before it starts.
-        m_maker.Cancel();
+        if (m_maker.Running())
+            m_maker.Cancel();
+        else
+            FinishRun();
+        return;
+    case Phase::Running:
+        // Units end now or, between two steps, at the next; the last one ends the round and
+        // the run. The round may end inside this loop.
+        for (const auto &unit : m_units)
+            unit->Cancel(m_cancelledBy);
+        return;
+    case Phase::Idle:
+    case Phase::Between:
+    case Phase::Waiting:
+        FinishRun();
+        return;
+    case Phase::Finished:
         return;
     }
-    bool anyRunning = false;
-    for (const auto &unit : m_units) {
-        if (unit->Running()) {
-            anyRunning = true;
-            unit->Cancel(m_cancelledBy);
-        }
-    }
-    if (!anyRunning)
-        FinishRun();
 }

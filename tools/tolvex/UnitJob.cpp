@@ -202,7 +202,7 @@ QJsonObject UnitJob::Event(const char *type) const
 {
     return QJsonObject{
         {"event", QLatin1String(type)},
-        {"time", QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
+        {"time", m_events.TimeText()},
         {"port", m_unitPort.name},
         {"round", m_round},
     };
@@ -213,22 +213,28 @@ void UnitJob::Emit(const QJsonObject &event)
     m_events.Emit(event);
 }
 
-void UnitJob::StartRound(int round)
+bool UnitJob::StartRound(int round)
 {
-    BeginRound(round);
-    StartStep();
+    if (!BeginRound(round))
+        return false;
+    QueueStep();
+    return true;
 }
 
-void UnitJob::CancelBeforeStart(int round, const QString &byWhom)
+bool UnitJob::CancelBeforeStart(int round, const QString &byWhom)
 {
-    BeginRound(round);
+    if (!BeginRound(round))
+        return false;
     m_cancelRequested = true;
     m_cancelledBy = byWhom;
-    StartStep();
+    QueueStep();
+    return true;
 }
 
-void UnitJob::BeginRound(int round)
+bool UnitJob::BeginRound(int round)
 {
+    if (m_running)
+        return false;
     m_round = round;
     m_stepIndex = 0;
     m_running = true;
@@ -241,9 +247,34 @@ void UnitJob::BeginRound(int round)
     m_macNumber = -1;
     m_macAddress.clear();
     m_roundClock.start();
+    m_resultEvent = QJsonObject();
     QJsonObject event = Event("start");
     event["device"] = m_unitPort.device;
     Emit(event);
+    return true;
+}
+
+void UnitJob::QueueStep()
+{
+    const int round = m_round;
+    const int step = m_stepIndex;
+    QMetaObject::invokeMethod(
+        this,
+        [this, round, step] {
+            if (m_running && round == m_round && step == m_stepIndex)
+                StartStep();
+        },
+        Qt::QueuedConnection);
+}
+
+bool UnitJob::Launch(std::unique_ptr<SnapshotSettingsStore> store,
+                     std::unique_ptr<Exchange> exchange)
+{
+    if (m_engine.Running())
+        return false;
+    m_exchange = std::move(exchange);
+    m_store = std::move(store);
+    return m_engine.Start(*m_exchange);
 }
 
 void UnitJob::Cancel(const QString &byWhom)
@@ -290,17 +321,19 @@ void UnitJob::StartStep()
         return;
     }
 
+    std::unique_ptr<SnapshotSettingsStore> store;
+    std::unique_ptr<Exchange> exchange;
     switch (step.options.kind) {
     case StepKind::Read:
     case StepKind::Verify:
-        m_store = std::make_unique<SnapshotSettingsStore>();
-        m_exchange = std::make_unique<ReadExchange>(*m_store);
+        store = std::make_unique<SnapshotSettingsStore>();
+        exchange = std::make_unique<ReadExchange>(*store);
         break;
     case StepKind::Write: {
-        m_store = std::make_unique<SnapshotSettingsStore>(step.settings);
-        auto write = std::make_unique<WriteExchange>(*m_store);
+        store = std::make_unique<SnapshotSettingsStore>(step.settings);
+        auto write = std::make_unique<WriteExchange>(*store);
         write->SetSendAllLines(step.options.allLines);
-        m_exchange = std::move(write);
+        exchange = std::move(write);
         break;
     }
     case StepKind::AssignMac:
@@ -309,12 +342,18 @@ void UnitJob::StartStep()
     case StepKind::Download: {
         auto download = std::make_unique<ImageDownload>(static_cast<DownloadView &>(*this));
         download->SetImage(step.image.bytes);
-        m_exchange = std::move(download);
+        exchange = std::move(download);
         break;
     }
     }
     Emit(event);
-    m_engine.Start(*m_exchange);
+    if (!Launch(std::move(store), std::move(exchange))) {
+        StepOutcome outcome;
+        outcome.result = kFailed;
+        outcome.exitStatus = ExitStatus::kNoCommunication;
+        outcome.message = QStringLiteral("The port is still busy with the last exchange");
+        EndStep(outcome);
+    }
 }
 
 UnitJob::StepOutcome UnitJob::FromResult(const ExchangeResult &result) const
@@ -659,12 +698,20 @@ void UnitJob::StartMacExchange(QJsonObject stepEvent, int number)
     m_macReserving = false;
     m_macNumber = number;
     stepEvent["mac"] = MacHex(number);
-    m_store = std::make_unique<SnapshotSettingsStore>();
-    auto mac = std::make_unique<MacAssignment>(*m_store);
+    auto store = std::make_unique<SnapshotSettingsStore>();
+    auto mac = std::make_unique<MacAssignment>(*store);
     mac->SetNumber(number);
-    m_exchange = std::move(mac);
     Emit(stepEvent);
-    m_engine.Start(*m_exchange);
+    if (!Launch(std::move(store), std::move(mac))) {
+        // The line never went out: a taken number goes back.
+        if (m_macFromCounter && m_plan.macSource)
+            m_plan.macSource->GiveBack(number, this, [](const MacNumberReply &) {});
+        StepOutcome outcome;
+        outcome.result = kFailed;
+        outcome.exitStatus = ExitStatus::kNoCommunication;
+        outcome.message = QStringLiteral("The port is still busy with the last exchange");
+        EndStep(outcome);
+    }
 }
 
 void UnitJob::MacSourceFailed(const QJsonObject &stepEvent, const QString &error)
@@ -715,7 +762,7 @@ void UnitJob::EndStep(const StepOutcome &given)
     StepOutcome outcome = given;
     const QString step = StepName(CurrentStep().options.kind);
     QJsonObject line{
-        {"time", QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
+        {"time", m_events.TimeText()},
         {"station", m_plan.station},
         {"port", m_unitPort.name},
         {"device", m_unitPort.device},
@@ -771,20 +818,13 @@ void UnitJob::EndStep(const StepOutcome &given)
         EndRound();
         return;
     }
-    // The next step starts from the event loop, never from inside the exchange that just
-    // ended.
-    const int round = m_round;
-    QMetaObject::invokeMethod(
-        this,
-        [this, round] {
-            if (m_running && round == m_round)
-                StartStep();
-        },
-        Qt::QueuedConnection);
+    QueueStep();
 }
 
 void UnitJob::EndRound()
 {
+    if (!m_running)
+        return;
     m_running = false;
     QJsonObject event = Event("result");
     event["device"] = m_unitPort.device;
@@ -800,9 +840,8 @@ void UnitJob::EndRound()
         event["unitVersion"] = m_unitVersion;
     if (!m_macAddress.isEmpty())
         event["macAddress"] = m_macAddress;
-    Emit(event);
-    QMetaObject::invokeMethod(
-        this, [this] { emit RoundFinished(this); }, Qt::QueuedConnection);
+    m_resultEvent = event;
+    emit RoundFinished(this, m_round);
 }
 
 void UnitJob::AppendLog(const QString &line)
@@ -839,9 +878,13 @@ void UnitJob::SetProgress(int percent, qint64 bytesSent, qint64 total)
         m_firstBytes = bytesSent;
         m_progressClock.start();
     }
-    if (percent == m_lastPercent)
+    // A new percentage at most every kProgressMs (the last one always): each event is
+    // formatted and written, and a gang of units would spend most of its time on them.
+    if (percent == m_lastPercent ||
+        (percent < 100 && m_lastPercent >= 0 && m_lastProgressClock.elapsed() < kProgressMs))
         return;
     m_lastPercent = percent;
+    m_lastProgressClock.start();
     QJsonObject event = Event("progress");
     event["step"] = StepName(StepKind::Download);
     event["percent"] = percent;

@@ -34,11 +34,12 @@ public:
             QObject *parent = nullptr);
     ~UnitJob() override;
 
-    // Runs every step on the unit now on the port; `round` counts from 1.
-    void StartRound(int round);
-    // A round that is cancelled before it could start (during the image build): it ends at
-    // once, with its "cancelled" step in the events and the record.
-    void CancelBeforeStart(int round, const QString &byWhom);
+    // Runs every step on the unit now on the port; `round` counts from 1. The first step
+    // starts from the event loop. False, with nothing changed, while a round runs.
+    bool StartRound(int round);
+    // A round that is cancelled before it could start (during the image build): it ends
+    // from the event loop, with its "cancelled" step in the events and the record.
+    bool CancelBeforeStart(int round, const QString &byWhom);
     // Ends the running exchange cleanly (a download tells the unit its transfer is over), so
     // the round ends as cancelled. Nothing happens when the round is over.
     void Cancel(const QString &byWhom);
@@ -47,10 +48,14 @@ public:
 
     bool Running() const { return m_running; }
     const UnitOutcome &Outcome() const { return m_outcome; }
+    // The `result` event of the last round that ended; the gang emits it with the others.
+    const QJsonObject &ResultEvent() const { return m_resultEvent; }
     const UnitPort &Port() const { return m_unitPort; }
 
 signals:
-    void RoundFinished(UnitJob *job);
+    // Exactly once for every round started, when it ends; may come from inside an exchange's
+    // call, so a receiver starts nothing from here.
+    void RoundFinished(UnitJob *job, int round);
 
 private:
     struct StepOutcome
@@ -62,8 +67,14 @@ private:
         QJsonObject details; // step-specific fields for the event and the record
     };
 
-    void BeginRound(int round);
+    bool BeginRound(int round);
+    // Queues the step m_stepIndex of this round: steps start from the event loop only, never
+    // inside the call of the exchange that ended, which is still on the stack then.
+    void QueueStep();
     void StartStep();
+    // Hands the engine a new exchange, and its store, in place of the last; refused while
+    // the engine runs one, so an exchange is never released while its engine runs it.
+    bool Launch(std::unique_ptr<SnapshotSettingsStore> store, std::unique_ptr<Exchange> exchange);
     void OnFinished(const ExchangeResult &result);
     void EndStep(const StepOutcome &outcome);
     void EndRound();
@@ -122,6 +133,7 @@ private:
     QJsonArray m_stepsDone;
     QString m_unitVersion;
     UnitOutcome m_outcome;
+    QJsonObject m_resultEvent;
     QString m_outcomeMessage;
     QString m_failedStep;
     // The MAC step: the number and whether it came from the counter.
@@ -133,8 +145,11 @@ private:
     // Waiting for the source before the exchange: the step event not yet emitted.
     bool m_macReserving = false;
     QJsonObject m_macStepEvent;
-    // The download's progress: the percentage last reported and the first block's moment.
+    // The download's progress: the percentage last reported, when, and the first block's
+    // moment.
+    static constexpr qint64 kProgressMs = 1000;
     int m_lastPercent = -1;
+    QElapsedTimer m_lastProgressClock;
     QElapsedTimer m_progressClock;
     qint64 m_firstBytes = -1;
 };

@@ -148,7 +148,8 @@ int main(int argc, char *argv[])
     server.Psql(QStringLiteral("CREATE DATABASE kill2"), nullptr, &error);
     std::printf("MAC pool latency\n");
     Latency(QStringLiteral("sqlite"), QStringLiteral("sqlite:") + dir.filePath("latency.db"));
-    Latency(QStringLiteral("postgresql"), server.Url(QStringLiteral("tolvex"), QStringLiteral("latency")));
+    Latency(QStringLiteral("postgresql"),
+            server.Url(QStringLiteral("tolvex"), QStringLiteral("latency")));
 
     std::printf("MAC pool, 100,000 numbers with random kills (PostgreSQL, two pools of 50,000)\n");
     int sent = 0;
@@ -159,7 +160,8 @@ int main(int argc, char *argv[])
     bool ok = true;
     for (const QString &db : {QStringLiteral("kill1"), QStringLiteral("kill2")}) {
         int s = 0;
-        ok = KillRun(server.Url(QStringLiteral("tolvex"), db), 50000, &s, &duplicates, &killed) && ok;
+        ok = KillRun(server.Url(QStringLiteral("tolvex"), db), 50000, &s, &duplicates, &killed) &&
+             ok;
         ok = ok && s == 50000;
         sent += s;
     }

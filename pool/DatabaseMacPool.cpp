@@ -90,7 +90,8 @@ void DatabaseMacPool::Take(const MacNumberHolder &holder, QObject *context, Done
 void DatabaseMacPool::MarkSent(int number, QObject *context, Done done)
 {
     PostReply(
-        context, [number](WorkerState &s) { return s.database->MarkSent(number, s.tokens.value(number)); },
+        context,
+        [number](WorkerState &s) { return s.database->MarkSent(number, s.tokens.value(number)); },
         std::move(done));
 }
 
@@ -136,7 +137,8 @@ void DatabaseMacPool::Void(int number, const QString &reason, QObject *context, 
 void DatabaseMacPool::Check(int number, QObject *context, Done done)
 {
     PostReply(
-        context, [number](WorkerState &s) { return s.database->Check(number, s.tokens.value(number)); },
+        context,
+        [number](WorkerState &s) { return s.database->Check(number, s.tokens.value(number)); },
         std::move(done));
 }
 

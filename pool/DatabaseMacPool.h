@@ -45,8 +45,7 @@ private:
     template <typename Reply>
     void Post(QObject *context, std::function<Reply(WorkerState &)> work,
               std::function<void(const Reply &)> done);
-    void PostReply(QObject *context, std::function<MacNumberReply(WorkerState &)> work,
-                   Done done);
+    void PostReply(QObject *context, std::function<MacNumberReply(WorkerState &)> work, Done done);
 
     PoolUrl m_url;
     MacPoolTimeouts m_timeouts;

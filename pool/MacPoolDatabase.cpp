@@ -49,8 +49,8 @@ QList<QStringList> Migrations(bool postgres)
             " token TEXT," // the reservation's secret: only its holder may send or return it
             " lease_until_ms BIGINT,"
             " changed_ms BIGINT NOT NULL,"
-            " address TEXT," // confirmed: the address the unit answered
-            " reason TEXT)"),   // void: why the step failed; imported: where from
+            " address TEXT,"  // confirmed: the address the unit answered
+            " reason TEXT)"), // void: why the step failed; imported: where from
         QStringLiteral("CREATE INDEX mac_numbers_by_state ON mac_numbers (state, number)"),
         QStringLiteral("CREATE INDEX mac_numbers_by_lease ON mac_numbers (lease_until_ms) "
                        "WHERE state = 'reserved'"),
@@ -121,7 +121,8 @@ MacPoolState MacPoolStateFromName(const QString &name)
 
 MacPoolDatabase::MacPoolDatabase(const PoolUrl &url, const MacPoolTimeouts &timeouts)
     : m_url(url), m_timeouts(timeouts),
-      m_connectionName(QStringLiteral("tolvex-pool-%1").arg(g_connectionCount.fetchAndAddRelaxed(1))),
+      m_connectionName(
+          QStringLiteral("tolvex-pool-%1").arg(g_connectionCount.fetchAndAddRelaxed(1))),
       m_postgres(url.kind == PoolUrl::Kind::Postgres)
 {
 }
@@ -170,7 +171,8 @@ bool MacPoolDatabase::Open(bool create, QString *error)
         QStringList options = {QStringLiteral("connect_timeout=%1").arg(m_timeouts.connectSeconds),
                                QStringLiteral("application_name=tolvex")};
         if (!m_url.host.startsWith(QLatin1Char('/')) && !m_url.host.isEmpty())
-            options << QStringLiteral("keepalives_idle=5") << QStringLiteral("keepalives_interval=2")
+            options << QStringLiteral("keepalives_idle=5")
+                    << QStringLiteral("keepalives_interval=2")
                     << QStringLiteral("keepalives_count=3");
         if (!m_url.sslMode.isEmpty())
             options << QStringLiteral("sslmode=") + m_url.sslMode;
@@ -264,7 +266,8 @@ bool MacPoolDatabase::Run(const Work &work, bool create, QString *error)
             return false;
         }
         QString failure;
-        const QString begin = m_postgres ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE");
+        const QString begin =
+            m_postgres ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE");
         if (Exec(begin, &failure) && work(&failure) == Outcome::Done &&
             Exec(QStringLiteral("COMMIT"), &failure))
             return true;
@@ -432,11 +435,12 @@ MacNumberReply MacPoolDatabase::GiveBack(int number, const QString &token)
                 return Outcome::Done;
             }
             if (state != QLatin1String("reserved") || !ours) {
-                reply.error = QStringLiteral("%1: MAC number %2 was not given back: %3")
-                                  .arg(Describe(), MacText(number),
-                                       state == QLatin1String("reserved")
-                                           ? QStringLiteral("its lease ran out and it went elsewhere")
-                                           : QStringLiteral("it is %1").arg(state));
+                reply.error =
+                    QStringLiteral("%1: MAC number %2 was not given back: %3")
+                        .arg(Describe(), MacText(number),
+                             state == QLatin1String("reserved")
+                                 ? QStringLiteral("its lease ran out and it went elsewhere")
+                                 : QStringLiteral("it is %1").arg(state));
                 return Outcome::Done;
             }
             if (!AppendHistory(number, QStringLiteral("free"), QStringLiteral("given back"),
@@ -545,8 +549,8 @@ MacNumberReply MacPoolDatabase::Void(int number, const QString &reason, const QS
             const bool change = found.state == MacPoolState::Sent ||
                                 (found.state == MacPoolState::Reserved && rowToken == token);
             if (!change) {
-                reply.ok = found.state == MacPoolState::Void ||
-                           found.state == MacPoolState::Confirmed;
+                reply.ok =
+                    found.state == MacPoolState::Void || found.state == MacPoolState::Confirmed;
                 if (!reply.ok)
                     reply.error = QStringLiteral("%1: MAC number %2 cannot be made void: it is %3")
                                       .arg(Describe(), MacText(number),
@@ -593,11 +597,10 @@ MacNumberReply MacPoolDatabase::Check(int number, const QString &token)
                 return Outcome::Done;
             }
             reply.ok = true;
-            reply.givenBefore = found.state == MacPoolState::Sent ||
-                                found.state == MacPoolState::Confirmed ||
-                                found.state == MacPoolState::Void ||
-                                (found.state == MacPoolState::Reserved && !expired &&
-                                 rowToken != token);
+            reply.givenBefore =
+                found.state == MacPoolState::Sent || found.state == MacPoolState::Confirmed ||
+                found.state == MacPoolState::Void ||
+                (found.state == MacPoolState::Reserved && !expired && rowToken != token);
             QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
             if (!query.exec(QStringLiteral("SELECT MIN(number) FROM mac_numbers WHERE state = "
                                            "'free'"))) {

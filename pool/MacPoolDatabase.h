@@ -12,9 +12,9 @@
 // is slow or gone, so the run can fail the unit's step instead of hanging.
 struct MacPoolTimeouts
 {
-    int connectSeconds = 5;     // PostgreSQL connect_timeout
-    int statementMs = 5000;     // PostgreSQL statement_timeout and lock_timeout
-    int busyMs = 5000;          // SQLite: how long to wait for the file's write lock
+    int connectSeconds = 5;      // PostgreSQL connect_timeout
+    int statementMs = 5000;      // PostgreSQL statement_timeout and lock_timeout
+    int busyMs = 5000;           // SQLite: how long to wait for the file's write lock
     int leaseMs = 5 * 60 * 1000; // how long a reservation holds before it comes back
 };
 

@@ -17,12 +17,12 @@ struct PoolUrl
         Postgres,
     };
     Kind kind = Kind::File;
-    QString path;      // file:, sqlite:
-    QString host;      // empty: the client's default (PGHOST or its socket folder)
-    int port = -1;     // -1: the client's default
-    QString user;      // empty: the client's default (PGUSER or the login name)
-    QString database;  // postgresql: the database name
-    QString sslMode;   // empty: the client's default
+    QString path;     // file:, sqlite:
+    QString host;     // empty: the client's default (PGHOST or its socket folder)
+    int port = -1;    // -1: the client's default
+    QString user;     // empty: the client's default (PGUSER or the login name)
+    QString database; // postgresql: the database name
+    QString sslMode;  // empty: the client's default
 };
 
 // False with *error (one sentence naming what is wrong) for a URL this program cannot use.

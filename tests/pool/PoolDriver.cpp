@@ -23,10 +23,10 @@ namespace {
 class Driver : public QObject
 {
 public:
-    Driver(std::unique_ptr<MacNumberSource> source, MacNumberHolder holder, int count,
-           quint32 seed, int thinkMs, bool latency)
-        : m_source(std::move(source)), m_holder(std::move(holder)), m_count(count),
-          m_random(seed), m_thinkMs(thinkMs), m_latency(latency)
+    Driver(std::unique_ptr<MacNumberSource> source, MacNumberHolder holder, int count, quint32 seed,
+           int thinkMs, bool latency)
+        : m_source(std::move(source)), m_holder(std::move(holder)), m_count(count), m_random(seed),
+          m_thinkMs(thinkMs), m_latency(latency)
     {
     }
 
@@ -85,9 +85,10 @@ private:
                 Next();
             };
             if (confirm)
-                m_source->Confirm(number, QStringLiteral("00:04:A3:00:%1:%2")
-                                              .arg(number >> 8, 2, 16, QLatin1Char('0'))
-                                              .arg(number & 0xFF, 2, 16, QLatin1Char('0')),
+                m_source->Confirm(number,
+                                  QStringLiteral("00:04:A3:00:%1:%2")
+                                      .arg(number >> 8, 2, 16, QLatin1Char('0'))
+                                      .arg(number & 0xFF, 2, 16, QLatin1Char('0')),
                                   this, ended);
             else
                 m_source->Void(number, QStringLiteral("step failed"), this, ended);
@@ -128,7 +129,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     auto option = [&](const QString &name, const QString &fallback) {
-        const int i = args.indexOf(name);
+        const int i = int(args.indexOf(name));
         return i > 0 && i + 1 < args.size() ? args[i + 1] : fallback;
     };
     MacPoolTimeouts timeouts;
@@ -136,7 +137,8 @@ int main(int argc, char *argv[])
     timeouts.connectSeconds = 2;
     timeouts.statementMs = 3000;
     QString error;
-    auto source = OpenMacNumberSource(option(QStringLiteral("--pool"), QString()), &error, timeouts);
+    auto source =
+        OpenMacNumberSource(option(QStringLiteral("--pool"), QString()), &error, timeouts);
     if (!source) {
         std::fprintf(stderr, "%s\n", error.toUtf8().constData());
         return 2;

@@ -51,11 +51,11 @@ bool PostgresServer::RunAsServer(const QString &program, const QStringList &argu
 {
     if (::getuid() != 0)
         return RunProgram(program, arguments, nullptr, error);
-    return RunProgram(QStringLiteral("runuser"),
-                      QStringList{QStringLiteral("-u"), QStringLiteral("nobody"), QStringLiteral("--"),
-                                  program} +
-                          arguments,
-                      nullptr, error);
+    return RunProgram(
+        QStringLiteral("runuser"),
+        QStringList{QStringLiteral("-u"), QStringLiteral("nobody"), QStringLiteral("--"), program} +
+            arguments,
+        nullptr, error);
 }
 
 bool PostgresServer::Start(QString *error, bool durable)
@@ -67,8 +67,8 @@ bool PostgresServer::Start(QString *error, bool durable)
     }
     if (::getuid() == 0) {
         const passwd *nobody = ::getpwnam("nobody");
-        if (!nobody || ::chown(m_dir.path().toLocal8Bit().constData(), nobody->pw_uid,
-                               nobody->pw_gid) != 0) {
+        if (!nobody ||
+            ::chown(m_dir.path().toLocal8Bit().constData(), nobody->pw_uid, nobody->pw_gid) != 0) {
             *error = QStringLiteral("cannot hand the server's folder to the user nobody");
             return false;
         }
@@ -83,14 +83,16 @@ bool PostgresServer::Start(QString *error, bool durable)
     m_port = FreePort();
     if (!StartServer(error))
         return false;
-    return Psql(QStringLiteral("CREATE DATABASE tolvex"), nullptr, error);
+    return Psql(QStringLiteral("CREATE DATABASE tolvex"), nullptr, error, QStringLiteral("tolvex"),
+                QStringLiteral("postgres"));
 }
 
 bool PostgresServer::StartServer(QString *error)
 {
-    QString options = QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c max_connections=200")
-                          .arg(m_port)
-                          .arg(m_dir.path());
+    QString options =
+        QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c max_connections=200")
+            .arg(m_port)
+            .arg(m_dir.path());
     if (!m_durable)
         options += QStringLiteral(" -c fsync=off -c synchronous_commit=off");
     m_running = RunAsServer(BinDir() + QStringLiteral("/pg_ctl"),
@@ -131,14 +133,14 @@ QString PostgresServer::Url(const QString &user, const QString &database) const
     return QStringLiteral("postgresql://%1@127.0.0.1:%2/%3").arg(user).arg(m_port).arg(database);
 }
 
-bool PostgresServer::Psql(const QString &sql, QString *output, QString *error,
-                          const QString &user) const
+bool PostgresServer::Psql(const QString &sql, QString *output, QString *error, const QString &user,
+                          const QString &database) const
 {
-    return RunProgram(BinDir() + QStringLiteral("/psql"),
-                      {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-A"),
-                       QStringLiteral("-t"), QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"),
-                       QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
-                       QString::number(m_port), QStringLiteral("-U"), user, QStringLiteral("-d"),
-                       QStringLiteral("tolvex"), QStringLiteral("-c"), sql},
-                      output, error);
+    return RunProgram(
+        BinDir() + QStringLiteral("/psql"),
+        {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-A"), QStringLiteral("-t"),
+         QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-h"),
+         QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(m_port),
+         QStringLiteral("-U"), user, QStringLiteral("-d"), database, QStringLiteral("-c"), sql},
+        output, error);
 }

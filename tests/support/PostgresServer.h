@@ -29,9 +29,10 @@ public:
     int Port() const { return m_port; }
     QString Url(const QString &user = QStringLiteral("tolvex"),
                 const QString &database = QStringLiteral("tolvex")) const;
-    // Runs SQL through psql as `user`; false with the server's message in *error.
+    // Runs SQL through psql as `user` on `database`; false with the server's message in *error.
     bool Psql(const QString &sql, QString *output, QString *error,
-              const QString &user = QStringLiteral("tolvex")) const;
+              const QString &user = QStringLiteral("tolvex"),
+              const QString &database = QStringLiteral("tolvex")) const;
 
 private:
     bool RunAsServer(const QString &program, const QStringList &arguments, QString *error) const;

@@ -39,12 +39,9 @@ QString Mac(int number)
 
 QJsonObject CountsJson(const MacPoolCounts &c)
 {
-    return QJsonObject{{"free", c.free},
-                       {"reserved", c.reserved},
-                       {"leaseExpired", c.leaseExpired},
-                       {"sent", c.sent},
-                       {"confirmed", c.confirmed},
-                       {"void", c.voided}};
+    return QJsonObject{
+        {"free", c.free}, {"reserved", c.reserved},   {"leaseExpired", c.leaseExpired},
+        {"sent", c.sent}, {"confirmed", c.confirmed}, {"void", c.voided}};
 }
 
 struct PoolArguments
@@ -128,7 +125,8 @@ int Init(MacPoolDatabase &pool, const PoolArguments &a)
     int first = 0;
     int last = -1;
     if (!a.range.isEmpty()) {
-        static const QRegularExpression form(QStringLiteral("^([0-9A-Fa-f]{1,4})-([0-9A-Fa-f]{1,4})$"));
+        static const QRegularExpression form(
+            QStringLiteral("^([0-9A-Fa-f]{1,4})-([0-9A-Fa-f]{1,4})$"));
         const QRegularExpressionMatch m = form.match(a.range);
         if (!m.hasMatch())
             return Fail(ExitStatus::kUsage,
@@ -188,8 +186,8 @@ int Status(MacPoolDatabase &pool, const PoolArguments &a)
         out.insert(QStringLiteral("pool"), pool.Describe());
         out.insert(QStringLiteral("schema"), status.schemaVersion);
         out.insert(QStringLiteral("total"), status.all.Total());
-        out.insert(QStringLiteral("nextFree"), status.nextFree < 0 ? QJsonValue()
-                                                                   : QJsonValue(Mac(status.nextFree)));
+        out.insert(QStringLiteral("nextFree"),
+                   status.nextFree < 0 ? QJsonValue() : QJsonValue(Mac(status.nextFree)));
         out.insert(QStringLiteral("stations"), stations);
         if (!warning.isEmpty())
             out.insert(QStringLiteral("warning"), warning);
@@ -197,9 +195,13 @@ int Status(MacPoolDatabase &pool, const PoolArguments &a)
                           QLatin1Char('\n'));
     } else {
         const MacPoolCounts &c = status.all;
-        QString text = QStringLiteral("%1 (schema %2)\n").arg(pool.Describe()).arg(status.schemaVersion);
-        text += QStringLiteral("  free       %1  (next %2)\n").arg(c.free, 6).arg(Mac(status.nextFree));
-        text += QStringLiteral("  reserved   %1  (%2 past their lease)\n").arg(c.reserved, 6).arg(c.leaseExpired);
+        QString text =
+            QStringLiteral("%1 (schema %2)\n").arg(pool.Describe()).arg(status.schemaVersion);
+        text +=
+            QStringLiteral("  free       %1  (next %2)\n").arg(c.free, 6).arg(Mac(status.nextFree));
+        text += QStringLiteral("  reserved   %1  (%2 past their lease)\n")
+                    .arg(c.reserved, 6)
+                    .arg(c.leaseExpired);
         text += QStringLiteral("  sent       %1\n").arg(c.sent, 6);
         text += QStringLiteral("  confirmed  %1\n").arg(c.confirmed, 6);
         text += QStringLiteral("  void       %1\n").arg(c.voided, 6);

@@ -187,7 +187,10 @@ bool MacPoolDatabase::Open(bool create, QString *error)
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(m_timeouts.busyMs));
     }
     if (!db.open()) {
-        *error = QStringLiteral("cannot connect: ") + db.lastError().text().trimmed();
+        QString why = db.lastError().databaseText().trimmed();
+        if (why.isEmpty())
+            why = db.lastError().text().trimmed();
+        *error = QStringLiteral("cannot connect: ") + why.replace(QLatin1Char('\n'), QLatin1Char(' '));
         db.close();
         return false;
     }

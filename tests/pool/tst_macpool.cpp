@@ -216,6 +216,30 @@ private slots:
         QCOMPARE(status.value("free").toInt(), 0);
     }
 
+    void sslmode_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("require") << "require" << true;
+        QTest::newRow("disable") << "disable" << false;
+    }
+
+    // sslmode in the URL reaches the client: a server that takes TLS only lets "require" in.
+    void sslmode()
+    {
+        QFETCH(QString, mode);
+        QFETCH(bool, accepted);
+        QString error;
+        server.Psql(QStringLiteral("CREATE DATABASE sslonly"), nullptr, &error);
+        const QString url = server.Url(QStringLiteral("tolvex"), QStringLiteral("sslonly")) +
+                            QStringLiteral("?sslmode=") + mode;
+        const TolvexRun init = Tool({"pool", "init", "--pool", url, "--range", "0000-0001"});
+        QVERIFY2((init.ExitCode() == 0) == accepted, qPrintable(init.Err()));
+        if (!accepted)
+            QVERIFY2(init.Err().contains(url) && init.Err().contains("no encryption"),
+                     qPrintable(init.Err()));
+    }
+
     void stations_data()
     {
         QTest::addColumn<QString>("engine");

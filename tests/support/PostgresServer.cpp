@@ -1,5 +1,6 @@
 #include "PostgresServer.h"
 
+#include <QFile>
 #include <QProcess>
 
 #include <netinet/in.h>
@@ -80,6 +81,27 @@ bool PostgresServer::Start(QString *error, bool durable)
                       QStringLiteral("--locale=C"), QStringLiteral("--no-sync")},
                      error))
         return false;
+    // TLS with a certificate of its own; the database "sslonly" takes TLS connections only.
+    const QString data = m_dir.filePath(QStringLiteral("data"));
+    if (!RunAsServer(QStringLiteral("openssl"),
+                     {QStringLiteral("req"), QStringLiteral("-new"), QStringLiteral("-x509"),
+                      QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-nodes"),
+                      QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
+                      QStringLiteral("-keyout"), data + QStringLiteral("/server.key"),
+                      QStringLiteral("-out"), data + QStringLiteral("/server.crt")},
+                     error) ||
+        !RunAsServer(QStringLiteral("chmod"),
+                     {QStringLiteral("600"), data + QStringLiteral("/server.key")}, error))
+        return false;
+    QFile hba(data + QStringLiteral("/pg_hba.conf"));
+    if (!hba.open(QIODevice::ReadWrite)) {
+        *error = QStringLiteral("cannot change pg_hba.conf");
+        return false;
+    }
+    const QByteArray rules = "hostnossl sslonly all 127.0.0.1/32 reject\n" + hba.readAll();
+    hba.seek(0);
+    hba.write(rules);
+    hba.close();
     m_port = FreePort();
     if (!StartServer(error))
         return false;
@@ -90,7 +112,7 @@ bool PostgresServer::Start(QString *error, bool durable)
 bool PostgresServer::StartServer(QString *error)
 {
     QString options =
-        QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c max_connections=200")
+        QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c max_connections=200 -c ssl=on")
             .arg(m_port)
             .arg(m_dir.path());
     if (!m_durable)

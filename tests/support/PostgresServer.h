@@ -3,7 +3,8 @@
 // A real PostgreSQL 15 server for a test or a benchmark, in a temporary folder of its own:
 // initdb, then pg_ctl on a free local port, stopped and removed at the end. The server refuses
 // to run as root, so under root it runs as "nobody" (through runuser). Trust authentication on
-// 127.0.0.1 only; the superuser is "tolvex" and owns the database "tolvex".
+// 127.0.0.1 only; the superuser is "tolvex" and owns the database "tolvex". TLS is on, with a
+// certificate made for the run; a database named "sslonly" accepts TLS connections only.
 
 #include <QString>
 #include <QStringList>

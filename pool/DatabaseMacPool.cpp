@@ -30,7 +30,7 @@ DatabaseMacPool::~DatabaseMacPool()
         last,
         [state, last] {
             state->database.reset();
-            delete last;
+            last->deleteLater(); // deferred deletes run as the thread finishes
             QThread::currentThread()->quit();
         },
         Qt::QueuedConnection);
@@ -62,7 +62,7 @@ void DatabaseMacPool::Post(QObject *context, std::function<Reply(WorkerState &)>
                 state->database = std::make_unique<MacPoolDatabase>(url, timeouts);
             *reply = work(*state);
             emit courier->Delivered();
-            delete courier;
+            courier->deleteLater();
         },
         Qt::QueuedConnection);
 }

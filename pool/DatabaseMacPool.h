@@ -13,7 +13,8 @@
 // went out, Confirm and Void end a number's life, Check and Claim handle a typed number.
 // Every call runs on a worker thread of its own, with its own connection (QtSql's rule), so a
 // slow or lost database never stalls the caller's event loop; calls run one after another in
-// the order made. A lost connection is opened again at the next call.
+// the order made. A lost connection is opened again at the next call. Every call needs a
+// `context`; its answer comes on the context's thread, and never once the context is gone.
 class DatabaseMacPool : public MacNumberSource
 {
 public:

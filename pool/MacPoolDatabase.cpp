@@ -190,7 +190,8 @@ bool MacPoolDatabase::Open(bool create, QString *error)
         QString why = db.lastError().databaseText().trimmed();
         if (why.isEmpty())
             why = db.lastError().text().trimmed();
-        *error = QStringLiteral("cannot connect: ") + why.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        *error =
+            QStringLiteral("cannot connect: ") + why.replace(QLatin1Char('\n'), QLatin1Char(' '));
         db.close();
         return false;
     }

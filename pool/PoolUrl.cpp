@@ -101,19 +101,23 @@ QString PoolUrlText(const PoolUrl &url)
     case PoolUrl::Kind::Postgres:
         break;
     }
-    QUrl shown;
-    shown.setScheme(QStringLiteral("postgresql"));
+    // Spelled out rather than through QUrl, which drops the "//" of an empty host.
     const bool socketFolder = url.host.startsWith(QLatin1Char('/'));
-    shown.setHost(socketFolder ? QString() : url.host);
+    QString text = QStringLiteral("postgresql://");
     if (!url.user.isEmpty())
-        shown.setUserName(url.user);
-    shown.setPort(url.port);
-    shown.setPath(QLatin1Char('/') + url.database);
-    QUrlQuery query;
+        text += QString::fromLatin1(QUrl::toPercentEncoding(url.user)) + QLatin1Char('@');
+    if (!socketFolder)
+        text += url.host;
+    if (url.port >= 0)
+        text += QLatin1Char(':') + QString::number(url.port);
+    text += QLatin1Char('/') + QString::fromLatin1(QUrl::toPercentEncoding(url.database));
+    QStringList query;
     if (!url.sslMode.isEmpty())
-        query.addQueryItem(QStringLiteral("sslmode"), url.sslMode);
+        query << QStringLiteral("sslmode=") + url.sslMode;
     if (socketFolder)
-        query.addQueryItem(QStringLiteral("host"), url.host);
-    shown.setQuery(query);
-    return shown.toString();
+        query << QStringLiteral("host=") +
+                     QString::fromLatin1(QUrl::toPercentEncoding(url.host, "/"));
+    if (!query.isEmpty())
+        text += QLatin1Char('?') + query.join(QLatin1Char('&'));
+    return text;
 }

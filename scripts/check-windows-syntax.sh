@@ -16,9 +16,13 @@ generated="$build/generated"
 [ -f "$generated/TolvexVersion.h" ] || { echo "no $generated/TolvexVersion.h: build first" >&2; exit 1; }
 flags=(-std=c++17 -fsyntax-only -DUNICODE -D_UNICODE -Wall -Wextra -Werror=return-type
        -I. -I"$generated" -I"$qt" -I"$qt/QtCore" -I"$qt/QtGui" -I"$qt/QtWidgets"
-       -I"$qt/QtSerialPort")
+       -I"$qt/QtSerialPort" -I"$qt/QtSql")
+# Sources that include their own moc output find it in the libraries' generated folders.
+while IFS= read -r folder; do
+    flags+=(-I"$folder")
+done < <(find "$build" -maxdepth 3 -type d -path '*_autogen/include' -not -path "$build/tests/*")
 # The simulated unit is a pseudo-terminal program, POSIX only, and is not built for Windows.
-mapfile -t sources < <(find settings link exchanges webpages widgets app tools -name '*.cpp' \
+mapfile -t sources < <(find settings link exchanges pool webpages widgets app tools -name '*.cpp' \
     -not -path 'tools/tolvex-sim/*' | sort)
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT

@@ -5,6 +5,8 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev libxkbcommon-dev
+    # the MAC pool: the Qt SQL drivers, and the PostgreSQL 15 server the tests start
+    libqt6sql6-sqlite libqt6sql6-psql postgresql
     # tests: an XMODEM peer nobody here wrote, a display for screenshots, sanitizers and fuzzing
     lrzsz xvfb xauth clang libclang-rt-14-dev
     # tests: the Windows branches compiled (not linked) against the Qt headers

@@ -6,6 +6,7 @@
 #include "Gang.h"
 #include "Interrupts.h"
 #include "JobPlan.h"
+#include "PoolCommand.h"
 #include "ProductionRecord.h"
 #include "TolvexVersion.h"
 #include "UnitPorts.h"
@@ -140,6 +141,9 @@ int main(int argc, char *argv[])
 #endif
 
     const QStringList arguments = app.arguments().mid(1);
+    // The pool's administration commands have their own arguments and run no unit.
+    if (!arguments.isEmpty() && arguments.first() == QLatin1String("pool"))
+        return RunPoolCommand(arguments.mid(1));
     CliOptions options;
     QString error;
     int status = 0;

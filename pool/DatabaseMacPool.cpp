@@ -1,0 +1,168 @@
+#include "DatabaseMacPool.h"
+
+#include <QUuid>
+
+// Carries one answer to the caller's thread. A queued connection to `context` is dropped by Qt
+// itself, under its own lock, when `context` is destroyed first, so no answer reaches a dead
+// object and none is delivered twice.
+class MacPoolCourier : public QObject
+{
+    Q_OBJECT
+signals:
+    void Delivered();
+};
+
+DatabaseMacPool::DatabaseMacPool(const PoolUrl &url, const MacPoolTimeouts &timeouts)
+    : m_url(url), m_timeouts(timeouts), m_state(std::make_unique<WorkerState>())
+{
+    m_description = QStringLiteral("MAC pool ") + PoolUrlText(url);
+    m_thread.setObjectName(QStringLiteral("MAC pool"));
+    m_thread.start();
+}
+
+DatabaseMacPool::~DatabaseMacPool()
+{
+    // The connection is closed on the thread that opened it, after every call made before.
+    auto *last = new QObject;
+    last->moveToThread(&m_thread);
+    WorkerState *state = m_state.get();
+    QMetaObject::invokeMethod(
+        last,
+        [state, last] {
+            state->database.reset();
+            last->deleteLater(); // deferred deletes run as the thread finishes
+            QThread::currentThread()->quit();
+        },
+        Qt::QueuedConnection);
+    m_thread.wait();
+}
+
+QString DatabaseMacPool::Describe() const
+{
+    return m_description;
+}
+
+template <typename Reply>
+void DatabaseMacPool::Post(QObject *context, std::function<Reply(WorkerState &)> work,
+                           std::function<void(const Reply &)> done)
+{
+    auto reply = std::make_shared<Reply>();
+    auto *courier = new MacPoolCourier;
+    QObject::connect(
+        courier, &MacPoolCourier::Delivered, context, [reply, done] { done(*reply); },
+        Qt::QueuedConnection);
+    courier->moveToThread(&m_thread);
+    WorkerState *state = m_state.get();
+    const PoolUrl url = m_url;
+    const MacPoolTimeouts timeouts = m_timeouts;
+    QMetaObject::invokeMethod(
+        courier,
+        [state, courier, reply, work, url, timeouts] {
+            if (!state->database)
+                state->database = std::make_unique<MacPoolDatabase>(url, timeouts);
+            *reply = work(*state);
+            emit courier->Delivered();
+            courier->deleteLater();
+        },
+        Qt::QueuedConnection);
+}
+
+void DatabaseMacPool::PostReply(QObject *context, std::function<MacNumberReply(WorkerState &)> work,
+                                Done done)
+{
+    Post<MacNumberReply>(context, std::move(work), std::move(done));
+}
+
+void DatabaseMacPool::Take(const MacNumberHolder &holder, QObject *context, Done done)
+{
+    PostReply(
+        context,
+        [holder](WorkerState &s) {
+            const QString token = QUuid::createUuid().toString(QUuid::WithoutBraces);
+            MacNumberReply reply = s.database->Take(holder, token);
+            if (reply.ok)
+                s.tokens.insert(reply.number, token);
+            return reply;
+        },
+        std::move(done));
+}
+
+void DatabaseMacPool::MarkSent(int number, QObject *context, Done done)
+{
+    PostReply(
+        context,
+        [number](WorkerState &s) { return s.database->MarkSent(number, s.tokens.value(number)); },
+        std::move(done));
+}
+
+void DatabaseMacPool::GiveBack(int number, QObject *context, Done done)
+{
+    PostReply(
+        context,
+        [number](WorkerState &s) {
+            MacNumberReply reply = s.database->GiveBack(number, s.tokens.value(number));
+            if (reply.ok)
+                s.tokens.remove(number);
+            return reply;
+        },
+        std::move(done));
+}
+
+void DatabaseMacPool::Confirm(int number, const QString &address, QObject *context, Done done)
+{
+    PostReply(
+        context,
+        [number, address](WorkerState &s) {
+            MacNumberReply reply = s.database->Confirm(number, address);
+            if (reply.ok)
+                s.tokens.remove(number);
+            return reply;
+        },
+        std::move(done));
+}
+
+void DatabaseMacPool::Void(int number, const QString &reason, QObject *context, Done done)
+{
+    PostReply(
+        context,
+        [number, reason](WorkerState &s) {
+            MacNumberReply reply = s.database->Void(number, reason, s.tokens.value(number));
+            if (reply.ok)
+                s.tokens.remove(number);
+            return reply;
+        },
+        std::move(done));
+}
+
+void DatabaseMacPool::Check(int number, QObject *context, Done done)
+{
+    PostReply(
+        context,
+        [number](WorkerState &s) { return s.database->Check(number, s.tokens.value(number)); },
+        std::move(done));
+}
+
+void DatabaseMacPool::Claim(int number, const MacNumberHolder &holder, QObject *context, Done done)
+{
+    PostReply(
+        context,
+        [number, holder](WorkerState &s) {
+            QString token = s.tokens.value(number);
+            if (token.isEmpty())
+                token = QUuid::createUuid().toString(QUuid::WithoutBraces);
+            MacNumberReply reply = s.database->Claim(number, holder, token);
+            if (reply.ok && !reply.givenBefore)
+                s.tokens.insert(number, token);
+            return reply;
+        },
+        std::move(done));
+}
+
+void DatabaseMacPool::LookUp(int number, QObject *context,
+                             std::function<void(const MacPoolLookup &)> done)
+{
+    Post<MacPoolLookup>(
+        context, [number](WorkerState &s) { return s.database->LookUp(number); }, std::move(done));
+}
+
+#include "DatabaseMacPool.moc"

@@ -1,0 +1,140 @@
+#pragma once
+
+#include "PoolUrl.h"
+#include "exchanges/MacNumberSource.h"
+
+#include <QList>
+#include <QSqlDatabase>
+#include <QString>
+#include <functional>
+
+// How long a pool may keep a caller waiting. A station must learn within seconds that its pool
+// is slow or gone, so the run can fail the unit's step instead of hanging.
+struct MacPoolTimeouts
+{
+    int connectSeconds = 5;      // PostgreSQL connect_timeout
+    int statementMs = 5000;      // PostgreSQL statement_timeout and lock_timeout
+    int busyMs = 5000;           // SQLite: how long to wait for the file's write lock
+    int leaseMs = 5 * 60 * 1000; // how long a reservation holds before it comes back
+};
+
+// The states of a number in the pool; the database stores their names.
+// free -> reserved -> sent -> confirmed | void; reserved -> free (given back or lease run out).
+enum class MacPoolState
+{
+    Free,
+    Reserved,
+    Sent,
+    Confirmed,
+    Void,
+    Missing, // not in any range of the pool
+};
+
+// What the pool knows of one number: for rework, which keeps a unit's confirmed number.
+struct MacPoolLookup
+{
+    bool ok = false;
+    MacPoolState state = MacPoolState::Missing;
+    QString address; // confirmed: the address the unit answered
+    QString station;
+    QString error;
+};
+
+struct MacPoolCounts
+{
+    qint64 free = 0;
+    qint64 reserved = 0;
+    qint64 leaseExpired = 0; // of reserved: past their lease, given again at the next take
+    qint64 sent = 0;
+    qint64 confirmed = 0;
+    qint64 voided = 0;
+    qint64 Total() const { return free + reserved + sent + confirmed + voided; }
+};
+
+struct MacPoolStationCounts
+{
+    QString station;
+    MacPoolCounts counts;
+};
+
+struct MacPoolStatus
+{
+    int schemaVersion = 0;
+    MacPoolCounts all;
+    QList<MacPoolStationCounts> stations; // every station that holds or gave a number
+    int nextFree = -1;                    // the lowest free number; -1 none
+};
+
+// The latest schema this program knows. Migrations bring older pools up to it; a pool made by a
+// newer program is refused rather than guessed at.
+constexpr int kMacPoolSchemaVersion = 1;
+
+// One connection to a pool's database and every operation on it, each one short transaction.
+// Synchronous: it belongs to one thread (QtSql's rule), the worker thread of a DatabaseMacPool
+// or a command-line administration command. A call on a lost connection reconnects first, and
+// one whose connection broke midway is repeated once on a fresh one: every operation is safe to
+// repeat because each reservation carries a token its holder alone knows.
+class MacPoolDatabase
+{
+public:
+    MacPoolDatabase(const PoolUrl &url, const MacPoolTimeouts &timeouts);
+    ~MacPoolDatabase();
+    MacPoolDatabase(const MacPoolDatabase &) = delete;
+    MacPoolDatabase &operator=(const MacPoolDatabase &) = delete;
+
+    // "MAC pool postgresql://line1/tolvex": for every message about this pool.
+    QString Describe() const;
+
+    // Station side; `token` names one reservation (see DatabaseMacPool).
+    MacNumberReply Take(const MacNumberHolder &holder, const QString &token);
+    MacNumberReply MarkSent(int number, const QString &token);
+    MacNumberReply GiveBack(int number, const QString &token);
+    MacNumberReply Confirm(int number, const QString &address);
+    MacNumberReply Void(int number, const QString &reason, const QString &token);
+    MacNumberReply Check(int number, const QString &token);
+    MacNumberReply Claim(int number, const MacNumberHolder &holder, const QString &token);
+    MacPoolLookup LookUp(int number);
+
+    // Administration. Initialise creates or migrates the schema (a missing SQLite file is
+    // created) and adds first..last (existing numbers keep their state); *added counts new ones.
+    bool Initialise(int first, int last, int *added, QString *error);
+    bool Status(MacPoolStatus *status, QString *error);
+    // Every pool number below `below` that is free or reserved counts as given (confirmed, no
+    // address known): a workstation's counter file gave them out before the pool existed.
+    bool ImportBelow(int below, const QString &source, int *moved, QString *error);
+    // PostgreSQL only: `role` may take numbers and append to the history, nothing more.
+    bool GrantStation(const QString &role, QString *error);
+
+private:
+    enum class Outcome
+    {
+        Done,      // committed (or nothing to do)
+        SqlFailed, // rolled back; *error says why
+    };
+    using Work = std::function<Outcome(QString *error)>;
+
+    bool Open(bool create, QString *error);
+    void Close();
+    bool CheckSchema(QString *error);
+    // Runs `work` in one transaction (BEGIN IMMEDIATE on SQLite) on an open connection,
+    // reconnecting first and repeating once after a broken connection.
+    bool Run(const Work &work, bool create, QString *error);
+    bool Exec(const QString &sql, QString *error);
+    bool Migrate(QString *error);
+    bool AppendHistory(int number, const QString &state, const QString &detail, QString *error);
+    MacNumberReply Failed(int number, const QString &error) const;
+    // Inside a transaction: the number's row; ok false (and *failure) on an SQL error. `token`
+    // is the row's token, for telling one's own reservation from another's.
+    MacPoolLookup LookUpHere(int number, QString *failure, QString *token = nullptr,
+                             bool *leaseExpired = nullptr);
+    QString Now() const; // SQL for the database's clock in ms since 1970
+
+    PoolUrl m_url;
+    MacPoolTimeouts m_timeouts;
+    QString m_connectionName;
+    bool m_postgres = false;
+};
+
+// The text the database stores for a state, and back.
+QString MacPoolStateName(MacPoolState state);
+MacPoolState MacPoolStateFromName(const QString &name);

@@ -34,7 +34,13 @@ CommandLine ParseCommandLine(const QStringList &givenArguments)
         QStringLiteral("Writes every byte sent to and received from the unit, time-stamped, "
                        "to <file> from start-up on (added to what the file holds)."),
         QStringLiteral("file"));
-    parser.addOptions({help, version, webPages, trace});
+    const QCommandLineOption pool(
+        QStringLiteral("pool"),
+        QStringLiteral("Takes MAC numbers from the pool <url> a line of stations shares "
+                       "(sqlite:PATH, postgresql://[user@]host[:port]/dbname, or file:PATH for "
+                       "a counter file) instead of the workstation's counter file."),
+        QStringLiteral("url"));
+    parser.addOptions({help, version, webPages, trace, pool});
 
     CommandLine result;
     const QString tryHelp = QStringLiteral("Try \"%1 --help\" for the options.\n").arg(program);
@@ -79,6 +85,13 @@ CommandLine ParseCommandLine(const QStringList &givenArguments)
         if (result.tracePath.isEmpty()) {
             result.action = CommandLine::Action::Fail;
             result.text = program + QStringLiteral(": --trace needs a file name.\n") + tryHelp;
+        }
+    }
+    if (result.action == CommandLine::Action::Run && parser.isSet(pool)) {
+        result.poolUrl = parser.value(pool);
+        if (result.poolUrl.isEmpty()) {
+            result.action = CommandLine::Action::Fail;
+            result.text = program + QStringLiteral(": --pool needs a URL.\n") + tryHelp;
         }
     }
     return result;

@@ -22,6 +22,9 @@ struct CommandLine
     bool showWebPages = false;
     // Writes the traffic trace to this file from start-up on (appending); empty for none.
     QString tracePath;
+    // Where "Send New MAC" takes its numbers from: a pool URL (sqlite:, postgresql://, file:);
+    // empty for the workstation's counter file.
+    QString poolUrl;
     // The help, the version line or the error, ending with a line break.
     QString text;
     // Fail only: every option refused was written with one dash, as the toolkit's own options

@@ -9,6 +9,7 @@
 #include "exchanges/MacNumberSources.h"
 #include "link/PortNames.h"
 #include "link/QtSerialPortIo.h"
+#include "pool/MacSourceFactory.h"
 #include "settings/DateTimeText.h"
 #include "widgets/TCSpinEdit.h"
 #include "widgets/TdxfCheckBox.h"
@@ -63,7 +64,8 @@ TMainForm::TMainForm(const StartOptions &options, Dialogs &dialogs, std::unique_
     : QWidget(parent), m_dialogs(dialogs),
       m_port(WrapForTrace(port ? std::move(port) : std::make_unique<QtSerialPortIo>())),
       m_engine(*m_port, *this, *this), m_settings(m_ui, dialogs, *this),
-      m_downloadFlow(m_ui, dialogs, *this), m_macSourceSetting(options.macCounterPath)
+      m_downloadFlow(m_ui, dialogs, *this), m_macSourceSetting(options.macCounterPath),
+      m_macPoolUrl(options.macPoolUrl)
 {
     m_ui.SetupUi(this);
     ConnectHandlers();
@@ -206,14 +208,24 @@ void TMainForm::LoadDefaultFiles()
 
 void TMainForm::DecideMacAssignmentMode()
 {
-    const bool on = MacNumberSourcePresent(m_macSourceSetting);
+    std::unique_ptr<MacNumberSource> source;
+    if (!m_macPoolUrl.isEmpty()) {
+        // Nothing is reached yet: a pool that cannot be reached says so at the boxes' filling.
+        QString error;
+        source = OpenMacNumberSource(m_macPoolUrl, &error);
+        if (!source)
+            m_dialogs.Message(MessageKind::Error, error);
+    } else if (MacNumberSourcePresent(m_macSourceSetting)) {
+        source = MakeMacNumberSource(m_macSourceSetting);
+    }
+    const bool on = source != nullptr;
     m_ui.NewMAC1Edit->setVisible(on);
     m_ui.NewMAC2Edit->setVisible(on);
     m_ui.SendNewMACButton->setVisible(on);
     if (!on)
         return;
     m_macFlow =
-        std::make_unique<MacFlow>(MakeMacNumberSource(m_macSourceSetting), m_dialogs, *this, m_settings,
+        std::make_unique<MacFlow>(std::move(source), m_dialogs, *this, m_settings,
                                   [this](Exchange &exchange) { return StartExchange(exchange); });
     connect(m_macFlow.get(), &MacFlow::WaitingChanged, this, &TMainForm::UpdateExchangeButtons);
     // The boxes show the source's next number once it answered; until then they stay empty.

@@ -29,6 +29,9 @@ struct StartOptions
     // Where MAC numbers come from (the counter file); the window gives MAC addresses when it
     // exists.
     QString macCounterPath = DefaultMacCounterPath();
+    // A MAC pool to take numbers from instead (a URL as the production tool takes it); the
+    // window is then in MAC assignment mode whatever the counter file.
+    QString macPoolUrl;
     // Shows the "Web Pages" tab, which the window otherwise keeps hidden.
     bool showWebPages = false;
     // Runs the 100 ms tick from a timer; tests that drive the tick themselves turn it off.
@@ -114,7 +117,8 @@ public:
     // An exchange runs, an image is being built or the MAC number source is being asked.
     bool Busy() const
     {
-        return m_engine.Running() || m_downloadFlow.Building() || (m_macFlow && m_macFlow->Waiting());
+        return m_engine.Running() || m_downloadFlow.Building() ||
+               (m_macFlow && m_macFlow->Waiting());
     }
     const PageFileList &PageFiles() const { return m_pageFileList; }
     bool PageListChanged() const { return m_pageListChanged; }
@@ -169,6 +173,7 @@ private:
     QString m_programFolder;
     FileFolders m_folders;
     QString m_macSourceSetting;
+    QString m_macPoolUrl;
     std::unique_ptr<MacFlow> m_macFlow;
     PageFileList m_pageFileList;
     bool m_pageListChanged = false;

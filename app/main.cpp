@@ -48,6 +48,7 @@ int main(int argc, char *argv[])
         // folder makes that folder the program's folder.
         options.programPath = QString::fromLocal8Bit(argv[0]);
         options.showWebPages = line.showWebPages;
+        options.macPoolUrl = line.poolUrl;
 
         // Every byte to and from the unit passes the tracing wrapper, which costs nothing while
         // no one listens. The file outlives the window, whose port may still report a close.

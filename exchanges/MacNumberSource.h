@@ -31,7 +31,8 @@ struct MacNumberReply
 //             no one twice (a counter file only while nobody took one since).
 //   Confirm   the unit answered with an address ending in the number.
 //   Void      it went out and the step failed: never given again.
-//   Check     whether a number typed by the operator was given out already, and the next one.
+//   Check     whether a number typed by the operator was given out already, and the next one
+//             (a negative number asks for the next one only).
 //   Claim     a typed number is about to be sent: the source moves past it when it is at or
 //             above the next one (a number below stays where it is: the operator was asked).
 // Every call may wait (for a lock, a disk, a server), so none blocks the caller: each answers

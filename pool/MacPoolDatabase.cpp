@@ -590,21 +590,24 @@ MacNumberReply MacPoolDatabase::Check(int number, const QString &token)
         [&](QString *failure) {
             reply = MacNumberReply();
             reply.number = number;
-            QString rowToken;
-            bool expired = false;
-            const MacPoolLookup found = LookUpHere(number, failure, &rowToken, &expired);
-            if (!found.ok)
-                return Outcome::SqlFailed;
-            if (found.state == MacPoolState::Missing) {
-                reply.error = QStringLiteral("%1: MAC number %2 is not in the pool")
-                                  .arg(Describe(), MacText(number));
-                return Outcome::Done;
+            // A negative number asks for the next one only.
+            if (number >= 0) {
+                QString rowToken;
+                bool expired = false;
+                const MacPoolLookup found = LookUpHere(number, failure, &rowToken, &expired);
+                if (!found.ok)
+                    return Outcome::SqlFailed;
+                if (found.state == MacPoolState::Missing) {
+                    reply.error = QStringLiteral("%1: MAC number %2 is not in the pool")
+                                      .arg(Describe(), MacText(number));
+                    return Outcome::Done;
+                }
+                reply.givenBefore =
+                    found.state == MacPoolState::Sent || found.state == MacPoolState::Confirmed ||
+                    found.state == MacPoolState::Void ||
+                    (found.state == MacPoolState::Reserved && !expired && rowToken != token);
             }
             reply.ok = true;
-            reply.givenBefore =
-                found.state == MacPoolState::Sent || found.state == MacPoolState::Confirmed ||
-                found.state == MacPoolState::Void ||
-                (found.state == MacPoolState::Reserved && !expired && rowToken != token);
             QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
             if (!query.exec(QStringLiteral("SELECT MIN(number) FROM mac_numbers WHERE state = "
                                            "'free'"))) {

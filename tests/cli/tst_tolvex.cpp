@@ -6,6 +6,7 @@
 #include "settings/FileLock.h"
 #include "support/GangModel.h"
 #include "support/GangSoak.h"
+#include "support/PostgresServer.h"
 #include "support/PtyTools.h"
 #include "support/RxPeer.h"
 #include "support/SimUnit.h"
@@ -15,6 +16,7 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
@@ -434,6 +436,63 @@ private slots:
             given << line.value("mac").toString() + " " + line.value("macAddress").toString();
         QCOMPARE(given, (QStringList{"12FE 00:04:A3:01:12:FE", "12FF 00:04:A3:01:12:FF",
                                      "1300 00:04:A3:01:13:00"}));
+    }
+
+    void assignMac_next_fromAPool_numbersDistinct_confirmed_data()
+    {
+        QTest::addColumn<QString>("engine");
+        QTest::newRow("sqlite") << "sqlite";
+        QTest::newRow("postgresql") << "postgresql";
+    }
+
+    // Three units, two rounds, numbers from a pool: six distinct numbers, each in the record
+    // and confirmed in the pool; a pool with no number left then stops the run before anything
+    // is sent, as does one that cannot be reached.
+    void assignMac_next_fromAPool_numbersDistinct_confirmed()
+    {
+        QFETCH(QString, engine);
+        PostgresServer server;
+        QString url = "sqlite:" + path("pool.db");
+        if (engine == "postgresql") {
+            QString error;
+            QVERIFY2(server.Start(&error), qPrintable(error));
+            url = server.Url();
+        }
+        TolvexRun init;
+        QVERIFY(init.Run({"pool", "init", "--pool", url, "--range", "2000-2005"}));
+        QCOMPARE(init.ExitCode(), 0);
+        const QStringList units{sim(), sim(), sim()};
+        TolvexRun run;
+        QVERIFY(run.Run({"assign-mac", "--next", "--pool", url, "-p", units[0], "-p", units[1],
+                         "-p", units[2], "--rounds", "2", "--record", path("record.jsonl")}));
+        QCOMPARE(run.ExitCode(), 0);
+        QSet<QString> sent;
+        for (const QJsonObject &line : RecordLines(path("record.jsonl")))
+            sent.insert(line.value("macSent").toString());
+        QCOMPARE(sent.size(), 6);
+        QStringList ma;
+        for (const auto &unit : sims)
+            ma += MaLines(*unit);
+        QCOMPARE(QSet<QString>(ma.begin(), ma.end()).size(), 6);
+        TolvexRun status;
+        QVERIFY(status.Run({"pool", "status", "--pool", url, "--json"}));
+        const QJsonObject counts = QJsonDocument::fromJson(status.Out()).object();
+        QCOMPARE(counts.value("confirmed").toInt(), 6);
+        QCOMPARE(counts.value("free").toInt(), 0);
+
+        TolvexRun empty;
+        QVERIFY(empty.Run({"assign-mac", "--next", "--pool", url, "-p", units[0]}));
+        QCOMPARE(empty.ExitCode(), 3);
+        QVERIFY2(empty.Err().contains("no MAC numbers left"), qPrintable(empty.Err()));
+        QCOMPARE(MaLines(*sims[0]).size(), 2);
+
+        TolvexRun unreachable;
+        QVERIFY(unreachable.Run(
+            {"assign-mac", "--next", "--pool", "postgresql://127.0.0.1:1/tolvex", "-p", units[0]}));
+        QCOMPARE(unreachable.ExitCode(), 3);
+        QVERIFY2(unreachable.Err().contains("postgresql://127.0.0.1:1/tolvex"),
+                 qPrintable(unreachable.Err()));
+        QCOMPARE(MaLines(*sims[0]).size(), 2);
     }
 
     // The README sets a workstation up with an empty counter file: it stands for 0000.

@@ -3,6 +3,8 @@
 
 #include "app/MainUnit.h"
 #include "exchanges/MacCounter.h"
+#include "pool/MacPoolDatabase.h"
+#include "support/PostgresServer.h"
 #include "support/ScriptedDialogs.h"
 #include "support/SimUnit.h"
 #include "support/TestFiles.h"
@@ -36,7 +38,8 @@ class TestDeviceExchanges : public QObject
     TMainForm *form = nullptr;
 
     // Starts the unit with `simArguments` and a window whose COM1 is that unit.
-    void bringUp(const QStringList &simArguments = {}, bool macMode = false)
+    void bringUp(const QStringList &simArguments = {}, bool macMode = false,
+                 const QString &poolUrl = QString())
     {
         // A name of its own: serial port lock files are named after the device's file name.
         const QString link =
@@ -56,6 +59,7 @@ class TestDeviceExchanges : public QObject
         StartOptions options;
         options.programPath = dir->filePath("tolvex-config");
         options.macCounterPath = dir->filePath("mac/SetMACAddress.txt");
+        options.macPoolUrl = poolUrl;
         options.folders = FileFolders{}; // beside the program only
         form = new TMainForm(options, *dialogs);
     }
@@ -336,6 +340,67 @@ private slots:
         QCOMPARE(sim->receivedLines().mid(2), (QList<QByteArray>{"ma4784\r\n", "zc\r\n"}));
         QCOMPARE(ReadTestFile(counter), QByteArray("12\r\nB1\r\n"));
         QCOMPARE(TakeMacNumber(counter).number, 0x12B1);
+    }
+
+    void macAssignment_fromAPool_nextNumberFromIt_neverSentTwiceSilently_data()
+    {
+        QTest::addColumn<QString>("engine");
+        QTest::newRow("sqlite") << "sqlite";
+        QTest::newRow("postgresql") << "postgresql";
+    }
+
+    // With a pool the window is in MAC assignment mode without a counter file; its boxes show
+    // the pool's next number, a number another station sent meanwhile is only sent again when
+    // the operator says so, and a number sent from the window is confirmed in the pool.
+    void macAssignment_fromAPool_nextNumberFromIt_neverSentTwiceSilently()
+    {
+        QFETCH(QString, engine);
+        PostgresServer server;
+        QString url = "sqlite:" + dir->filePath("pool.db");
+        if (engine == "postgresql") {
+            QString error;
+            QVERIFY2(server.Start(&error), qPrintable(error));
+            url = server.Url();
+        }
+        PoolUrl parsed;
+        QString error;
+        QVERIFY2(ParsePoolUrl(url, &parsed, &error), qPrintable(error));
+        MacPoolDatabase pool(parsed, MacPoolTimeouts());
+        int added = 0;
+        QVERIFY2(pool.Initialise(0x1200, 0x12FF, &added, &error), qPrintable(error));
+
+        bringUp({}, false, url);
+        QVERIFY(form->MacAssignmentModeOn());
+        QTRY_COMPARE(form->Ui().NewMAC2Edit->text(), QString("00"));
+        QCOMPARE(form->Ui().NewMAC1Edit->text(), QString("12"));
+
+        // Another station takes 1200 and sends it.
+        const MacNumberReply taken = pool.Take({"other", "ttyUSB9", "run"}, "token-1");
+        QVERIFY2(taken.ok, qPrintable(taken.error));
+        QCOMPARE(taken.number, 0x1200);
+        QVERIFY(pool.MarkSent(0x1200, "token-1").ok);
+
+        dialogs->answers = {Dialogs::Answer::No};
+        form->SendNewMACButtonClick();
+        QTRY_COMPARE(dialogs->questions.size(), 1);
+        QVERIFY2(dialogs->questions[0].startsWith("MAC number 12:00 was given out already"),
+                 qPrintable(dialogs->questions[0]));
+        QTRY_VERIFY(form->Ui().SendNewMACButton->isEnabled());
+        QTest::qWait(300);
+        QVERIFY(sim->receivedLines().isEmpty());
+
+        form->Ui().NewMAC2Edit->setText("05");
+        form->SendNewMACButtonClick();
+        QVERIFY(waitForBox());
+        QCOMPARE(dialogs->questions.size(), 1);
+        QCOMPARE(dialogs->boxTexts(), QStringList{"Data read OK"});
+        QCOMPARE(sim->receivedLines(), (QList<QByteArray>{"ma4613\r\n", "zc\r\n"}));
+        QTRY_COMPARE(pool.LookUp(0x1205).state, MacPoolState::Confirmed);
+        QVERIFY(pool.LookUp(0x1205).address.endsWith(":12:05"));
+        // The pool never gives a number the window sent.
+        const MacNumberReply next = pool.Take({"other", "ttyUSB9", "run"}, "token-2");
+        QVERIFY(next.ok);
+        QVERIFY(next.number != 0x1200 && next.number != 0x1205);
     }
 
     void whatChanged_editsMarked_writeListsThem_mismatchesRedUntilEdited()

@@ -54,6 +54,9 @@ bool TakeSharedOption(const QString &name, const std::function<bool(QString *)> 
     } else if (name == QLatin1String("--counter")) {
         if (!value(&o->counterPath))
             return false;
+    } else if (name == QLatin1String("--pool")) {
+        if (!value(&o->poolUrl))
+            return false;
     } else if (name == QLatin1String("--station")) {
         if (!value(&o->station))
             return false;
@@ -208,6 +211,19 @@ bool CheckWhole(CliOptions *o, QString *error)
     }
     if (o->loop && o->rounds != 1) {
         *error = QStringLiteral("--loop and --rounds do not go together");
+        return false;
+    }
+    // "file:PATH" is the counter file by its long name.
+    if (o->poolUrl.startsWith(QLatin1String("file:"))) {
+        if (!o->counterPath.isEmpty() && o->counterPath != o->poolUrl.mid(5)) {
+            *error = QStringLiteral("--pool and --counter name two different sources");
+            return false;
+        }
+        o->counterPath = o->poolUrl.mid(5);
+        o->poolUrl.clear();
+    }
+    if (!o->poolUrl.isEmpty() && !o->counterPath.isEmpty()) {
+        *error = QStringLiteral("--pool and --counter name two different sources");
         return false;
     }
     for (const StepOptions &step : o->steps) {
@@ -402,6 +418,7 @@ bool ApplyStationFile(CliOptions *o, QString *error, int *exitStatus)
     QString steps;
     QString name;
     QString counter;
+    QString pool;
     QString record;
     QString comports;
     int number = 0;
@@ -428,13 +445,15 @@ bool ApplyStationFile(CliOptions *o, QString *error, int *exitStatus)
             name = value;
         } else if (key == QLatin1String("counter")) {
             counter = resolved(value);
+        } else if (key == QLatin1String("pool")) {
+            pool = value;
         } else if (key == QLatin1String("record")) {
             record = resolved(value);
         } else if (key == QLatin1String("comports")) {
             comports = resolved(value);
         } else {
             return bad(number, QStringLiteral("unknown key \"%1\" (name, port, steps, counter, "
-                                              "record and comports are known)")
+                                              "pool, record and comports are known)")
                                    .arg(key));
         }
     }
@@ -471,8 +490,10 @@ bool ApplyStationFile(CliOptions *o, QString *error, int *exitStatus)
     }
     if (o->station.isEmpty())
         o->station = name;
-    if (o->counterPath.isEmpty())
+    if (o->counterPath.isEmpty() && o->poolUrl.isEmpty() && pool.isEmpty())
         o->counterPath = counter;
+    if (o->poolUrl.isEmpty() && o->counterPath.isEmpty())
+        o->poolUrl = pool;
     if (o->recordPath.isEmpty())
         o->recordPath = record;
     if (o->comportsPath.isEmpty())
@@ -584,6 +605,9 @@ does, then "zc"; the unit answers with its new address.
                "      --plain        plain log lines even on a terminal\n"
                "      --record FILE  append one JSON line per unit and step to FILE\n"
                "      --counter FILE the MAC counter file (default %1)\n"
+               "      --pool URL     MAC numbers from a pool a line shares: sqlite:PATH or\n"
+               "                     postgresql://[user@]host[:port]/dbname[?sslmode=...]\n"
+               "                     (file:PATH is the counter file)\n"
                "      --station NAME the workstation's name in the record (default: host name)\n"
                "      --rounds N     run the steps N times on every port, back to back\n"
                "      --loop         after each round, wait for a line on standard input (the\n"

@@ -55,6 +55,7 @@ struct CliOptions
     bool plain = false;
     QString recordPath;
     QString counterPath; // empty: the default path
+    QString poolUrl;     // --pool: a MAC pool (sqlite:, postgresql://); empty: the counter file
     QString station;     // empty: the host name
     int rounds = 1;
     bool loop = false;

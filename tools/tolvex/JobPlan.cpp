@@ -6,6 +6,7 @@
 #include "exchanges/SettingsStore.h"
 #include "exchanges/WriteExchange.h"
 #include "link/PortDiscovery.h"
+#include "pool/MacSourceFactory.h"
 #include "settings/FileLock.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsFileCheck.h"
@@ -129,8 +130,7 @@ bool PrepareImage(const StepOptions &options, const QString &programFolder, Imag
 
 } // namespace
 
-bool CheckMacCounterUsable(const QString &path, int needed, bool lockToo, int *next,
-                           QString *error)
+bool CheckMacCounterUsable(const QString &path, int needed, bool lockToo, int *next, QString *error)
 {
     const MacNumberReply counter = CheckMacNumber(path, -1);
     if (!counter.ok) {
@@ -283,6 +283,26 @@ bool PrepareJob(const CliOptions &options, const QString &programFolder, JobPlan
             break;
         }
         case StepKind::AssignMac:
+            if (!options.poolUrl.isEmpty()) {
+                // A pool that cannot be reached, or has no number for this run, stops it before
+                // anything is sent to any unit.
+                const int needed =
+                    options.check ? int(plan->ports.size()) * (options.loop ? 1 : options.rounds)
+                                  : 1;
+                if (!plan->macSource) {
+                    if (!MacPoolReady(options.poolUrl, needed, &plan->counterNext, error)) {
+                        *exitStatus = ExitStatus::kFileUnusable;
+                        return false;
+                    }
+                    plan->numbersNeeded = needed;
+                    plan->macSource = OpenMacNumberSource(options.poolUrl, error);
+                    if (!plan->macSource) {
+                        *exitStatus = ExitStatus::kUsage;
+                        return false;
+                    }
+                }
+                break;
+            }
             if (stepOptions.macSource == StepOptions::MacSource::Next) {
                 // --check wants a number for every unit of the run (P ports, N rounds; a loop
                 // at least P); a run itself starts with one, and a unit that finds the counter
@@ -290,8 +310,8 @@ bool PrepareJob(const CliOptions &options, const QString &programFolder, JobPlan
                 const int needed =
                     options.check ? int(plan->ports.size()) * (options.loop ? 1 : options.rounds)
                                   : 1;
-                if (!CheckMacCounterUsable(plan->counterPath, needed, options.check, &plan->counterNext,
-                                           error)) {
+                if (!CheckMacCounterUsable(plan->counterPath, needed, options.check,
+                                           &plan->counterNext, error)) {
                     *exitStatus = ExitStatus::kFileUnusable;
                     return false;
                 }

@@ -3,18 +3,6 @@
 #include "exchanges/MacCounter.h"
 #include "exchanges/MacNumber.h"
 
-namespace {
-
-QString MacHex(int number)
-{
-    QString box1;
-    QString box2;
-    MacNumberToBoxes(number, &box1, &box2);
-    return box1 + QLatin1Char(':') + box2;
-}
-
-} // namespace
-
 MacFlow::MacFlow(std::unique_ptr<MacNumberSource> source, Dialogs &dialogs, ExchangeLog &log,
                  SettingsStore &settings, std::function<bool(Exchange &)> start, QObject *parent)
     : QObject(parent), m_source(std::move(source)), m_dialogs(dialogs), m_log(log),
@@ -67,7 +55,7 @@ void MacFlow::Cancel()
         return;
     ++m_request;
     SetWaiting(false);
-    m_log.AppendLog(QStringLiteral("MAC number %1 not sent: cancelled").arg(MacHex(m_number)));
+    m_log.AppendLog(QStringLiteral("MAC number %1 not sent: cancelled").arg(MacNumberText(m_number)));
 }
 
 void MacFlow::Fail(const QString &error)
@@ -82,7 +70,7 @@ bool MacFlow::AskToSendAgain(int next)
     return m_dialogs.AskYesNo(
                QStringLiteral("MAC number %1 was given out already; the counter is at %2. "
                               "Send it again?")
-                   .arg(MacHex(m_number), MacHex(next))) == Dialogs::Answer::Yes;
+                   .arg(MacNumberText(m_number), MacNumberText(next))) == Dialogs::Answer::Yes;
 }
 
 void MacFlow::OnChecked(int request, const MacNumberReply &reply)

@@ -15,13 +15,6 @@
 
 namespace {
 
-QString MacHex(int number)
-{
-    QString box1;
-    QString box2;
-    MacNumberToBoxes(number, &box1, &box2);
-    return box1 + QLatin1Char(':') + box2;
-}
 
 MacNumberReply Refused(int number, const QString &error)
 {
@@ -154,7 +147,7 @@ MacNumberReply ReturnMacNumber(const QString &path, int number, const MacCounter
     return UnderLock(path, number, wait, [&path, number](int *held, MacNumberReply *reply) {
         if (*held != number + 1) {
             reply->error = QStringLiteral("MAC number %1 stays unused: %2 has moved on to %3")
-                               .arg(MacHex(number), path, MacHex(*held));
+                               .arg(MacNumberText(number), path, MacNumberText(*held));
             return false;
         }
         reply->ok = true;
@@ -186,4 +179,12 @@ MacNumberReply ClaimMacNumber(const QString &path, int number, const MacCounterW
             *held = qMin(number + 1, kMacCounterExhausted);
         return true;
     });
+}
+
+QString MacNumberText(int n)
+{
+    QString box1;
+    QString box2;
+    MacNumberToBoxes(n, &box1, &box2);
+    return box1 + QLatin1Char(':') + box2;
 }

@@ -28,6 +28,9 @@ constexpr int kMacCounterExhausted = 0xFFFF;
 // The box texts for `n` (0 to 65535): two upper-case hexadecimal digits each.
 void MacNumberToBoxes(int n, QString *box1, QString *box2);
 
+// `n` as messages name it: "12:AB".
+QString MacNumberText(int n);
+
 // How long a change waits for the lock, and what ends the wait early.
 struct MacCounterWait
 {

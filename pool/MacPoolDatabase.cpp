@@ -12,13 +12,6 @@ namespace {
 
 QAtomicInt g_connectionCount;
 
-QString MacText(int number)
-{
-    return QStringLiteral("%1:%2")
-        .arg(number >> 8, 2, 16, QLatin1Char('0'))
-        .arg(number & 0xFF, 2, 16, QLatin1Char('0'))
-        .toUpper();
-}
 
 QString QueryError(const QSqlQuery &query)
 {
@@ -406,7 +399,7 @@ MacNumberReply MacPoolDatabase::MarkSent(int number, const QString &token)
             } else {
                 reply.error = QStringLiteral("%1: MAC number %2 is no longer reserved for this "
                                              "station (its lease ran out); it must not be sent")
-                                  .arg(Describe(), MacText(number));
+                                  .arg(Describe(), MacNumberText(number));
             }
             return Outcome::Done;
         },
@@ -441,7 +434,7 @@ MacNumberReply MacPoolDatabase::GiveBack(int number, const QString &token)
             if (state != QLatin1String("reserved") || !ours) {
                 reply.error =
                     QStringLiteral("%1: MAC number %2 was not given back: %3")
-                        .arg(Describe(), MacText(number),
+                        .arg(Describe(), MacNumberText(number),
                              state == QLatin1String("reserved")
                                  ? QStringLiteral("its lease ran out and it went elsewhere")
                                  : QStringLiteral("it is %1").arg(state));
@@ -499,7 +492,7 @@ MacNumberReply MacPoolDatabase::Confirm(int number, const QString &address)
                 reply.ok = true; // a number sent again on purpose, or a repeated call
             } else {
                 reply.error = QStringLiteral("%1: MAC number %2 cannot be confirmed: it is %3")
-                                  .arg(Describe(), MacText(number),
+                                  .arg(Describe(), MacNumberText(number),
                                        found.state == MacPoolState::Missing
                                            ? QStringLiteral("not in the pool")
                                            : MacPoolStateName(found.state));
@@ -557,7 +550,7 @@ MacNumberReply MacPoolDatabase::Void(int number, const QString &reason, const QS
                     found.state == MacPoolState::Void || found.state == MacPoolState::Confirmed;
                 if (!reply.ok)
                     reply.error = QStringLiteral("%1: MAC number %2 cannot be made void: it is %3")
-                                      .arg(Describe(), MacText(number),
+                                      .arg(Describe(), MacNumberText(number),
                                            found.state == MacPoolState::Missing
                                                ? QStringLiteral("not in the pool")
                                                : MacPoolStateName(found.state));
@@ -599,7 +592,7 @@ MacNumberReply MacPoolDatabase::Check(int number, const QString &token)
                     return Outcome::SqlFailed;
                 if (found.state == MacPoolState::Missing) {
                     reply.error = QStringLiteral("%1: MAC number %2 is not in the pool")
-                                      .arg(Describe(), MacText(number));
+                                      .arg(Describe(), MacNumberText(number));
                     return Outcome::Done;
                 }
                 reply.givenBefore =
@@ -661,7 +654,7 @@ MacNumberReply MacPoolDatabase::Claim(int number, const MacNumberHolder &holder,
                 return Outcome::SqlFailed;
             if (found.state == MacPoolState::Missing) {
                 reply.error = QStringLiteral("%1: MAC number %2 is not in the pool")
-                                  .arg(Describe(), MacText(number));
+                                  .arg(Describe(), MacNumberText(number));
                 return Outcome::Done;
             }
             reply.ok = true;

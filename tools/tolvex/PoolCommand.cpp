@@ -30,11 +30,7 @@ int Fail(int status, const QString &message)
 
 QString Mac(int number)
 {
-    return number < 0 ? QStringLiteral("none")
-                      : QStringLiteral("%1:%2")
-                            .arg(number >> 8, 2, 16, QLatin1Char('0'))
-                            .arg(number & 0xFF, 2, 16, QLatin1Char('0'))
-                            .toUpper();
+    return number < 0 ? QStringLiteral("none") : MacNumberText(number);
 }
 
 QJsonObject CountsJson(const MacPoolCounts &c)

@@ -92,6 +92,9 @@ TMainForm::TMainForm(const StartOptions &options, Dialogs &dialogs, std::unique_
 
 TMainForm::~TMainForm()
 {
+    // Hidden while whole: hiding moves the focus, and a control's focus-out handler (the port
+    // number's) reaches into the window, which must not be half destroyed by then.
+    hide();
     delete m_trafficView;
     // Whatever still runs ends here: a download tells the unit its transfer is over.
     m_engine.Cancel();

@@ -63,6 +63,19 @@ private slots:
         delete dir;
     }
 
+    // A window destroyed while shown, with the port number being edited: the edit's focus-out
+    // handler must still find the whole window (it once ran on a half-destroyed one).
+    void destroyedWhileShown_portNumberFocused_noUseAfterFree()
+    {
+        auto form = makeForm();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        form->activateWindow();
+        form->Ui().SerialPortCSpinEdit->setFocus();
+        QTRY_VERIFY(form->Ui().SerialPortCSpinEdit->hasFocus());
+        form.reset();
+    }
+
     void startUp_withoutDefaultFiles_logsBothNotFound_macControlsHidden()
     {
         auto form = makeForm();

@@ -270,6 +270,9 @@ private slots:
     {
         QFETCH(bool, onWebPagesPage);
         bringUp({"--wire-delay"});
+        // Shown, and pressed with the mouse, as the operator does.
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form));
         form->Ui().MainPageControl->setCurrentIndex(onWebPagesPage ? MainFormUi::WebPagesPage
                                                                    : MainFormUi::GeneralPage);
         QPushButton *cancel =
@@ -283,7 +286,7 @@ private slots:
         // Seen and pressable where the operator watches the exchange.
         QVERIFY(cancel->isVisibleTo(form));
         QVERIFY(cancel->isEnabled());
-        cancel->click();
+        QTest::mouseClick(cancel, Qt::LeftButton);
         QVERIFY(sim->waitForEvent("XMODEM END cancelled", 3000));
         QTest::qWait(300);
         QVERIFY(dialogs->boxes.isEmpty());

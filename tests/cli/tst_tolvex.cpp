@@ -13,11 +13,15 @@
 #include "support/TestFiles.h"
 #include "support/TolvexRun.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QSet>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -59,9 +63,21 @@ QStringList MaLines(const SimUnit &sim)
     return lines;
 }
 
-QList<QJsonObject> RecordLines(const QString &path)
+// Every line of a record, of every kind.
+QList<QJsonObject> AllRecordLines(const QString &path)
 {
     return TolvexRun::ParseLines(ReadTestFile(path));
+}
+
+// The record's step lines: those of kind "step", and those without a kind.
+QList<QJsonObject> RecordLines(const QString &path)
+{
+    QList<QJsonObject> steps;
+    for (const QJsonObject &line : AllRecordLines(path)) {
+        if (line.value("kind").toString("step") == "step")
+            steps << line;
+    }
+    return steps;
 }
 
 } // namespace
@@ -479,6 +495,27 @@ private slots:
         const QJsonObject counts = QJsonDocument::fromJson(status.Out()).object();
         QCOMPARE(counts.value("confirmed").toInt(), 6);
         QCOMPARE(counts.value("free").toInt(), 0);
+        if (engine == "sqlite") {
+            // Each number's holder is the run that took it, as its record lines name it.
+            const QString runId =
+                RecordLines(path("record.jsonl")).value(0).value("runId").toString();
+            QVERIFY(!runId.isEmpty());
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "holders");
+            db.setDatabaseName(path("pool.db"));
+            QVERIFY(db.open());
+            QStringList holders;
+            {
+                QSqlQuery query(db);
+                QVERIFY(query.exec("SELECT DISTINCT run_id FROM mac_numbers WHERE state = "
+                                   "'confirmed'"));
+                while (query.next())
+                    holders << query.value(0).toString();
+            }
+            db.close();
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase("holders");
+            QCOMPARE(holders, QStringList{runId});
+        }
 
         TolvexRun empty;
         QVERIFY(empty.Run({"assign-mac", "--next", "--pool", url, "-p", units[0]}));
@@ -682,9 +719,12 @@ private slots:
         QCOMPARE(sent.size(), 400);
         // 400 is 0x190.
         QCOMPARE(ReadTestFile(counter), QByteArray("01\r\n90\r\n"));
-        // Every record line whole, every number in it once.
+        // Every record line whole (a start, a step and a unit line per round), every number in
+        // a step line once.
         const QList<QByteArray> lines = ReadTestFile(path("record.jsonl")).split('\n');
-        QCOMPARE(lines.size(), 401);
+        QCOMPARE(lines.size(), 1201);
+        for (const QJsonObject &line : AllRecordLines(path("record.jsonl")))
+            QVERIFY(!line.value("kind").toString().isEmpty());
         QSet<QString> recorded;
         for (const QJsonObject &line : RecordLines(path("record.jsonl")))
             recorded.insert(line.value("mac").toString());
@@ -778,6 +818,172 @@ private slots:
             QCOMPARE(line.value("message").toString(), QString("Download cancelled by Ctrl-C"));
         }
         QCOMPARE(run.Events("end")[0].value("exitStatus").toInt(), 130);
+    }
+
+    // Every record line says which tool, run, station and record it belongs to and names its
+    // files absolutely (the run is started elsewhere with relative ones); each unit's round is
+    // a start line, its step lines and a unit line with the round's verdict.
+    void record_startStepsUnitPerRound_oneRunId_versionAbsolutePathsSha256()
+    {
+        const QString good = sim();
+        const QString refusing = sim({"--refuse", "ma"});
+        file("cfg.txt", kSettings);
+        file("image.bin", Pattern(2000));
+        file("counter.txt", "00\r\n40\r\n");
+        TolvexRun run;
+        run.SetWorkingDirectory(dir->path());
+        QVERIFY(run.Run({"--json",    "--record",    "record.jsonl",
+                         "--counter", "counter.txt", "--rounds",
+                         "2",         "-p",          good,
+                         "-p",        refusing,      "write",
+                         "cfg.txt",   "+",           "assign-mac",
+                         "--next",    "+",           "download",
+                         "--image",   "image.bin",   "+",
+                         "read",      "-o",          "read-{port}.txt"}));
+        QCOMPARE(run.ExitCode(), 6);
+
+        const QString runId = run.Events("run").value(0).value("runId").toString();
+        QVERIFY2(QRegularExpression("^[0-9a-f]{32}$").match(runId).hasMatch(), qPrintable(runId));
+        const QString settingsSha = QString::fromLatin1(
+            QCryptographicHash::hash(kSettings, QCryptographicHash::Sha256).toHex());
+        const QString imageSha = QString::fromLatin1(
+            QCryptographicHash::hash(Pattern(2000), QCryptographicHash::Sha256).toHex());
+        auto output = [this](const QString &port) {
+            return path("read-" + QString(port).replace('/', '_').mid(1) + ".txt");
+        };
+
+        const QList<QJsonObject> lines = AllRecordLines(path("record.jsonl"));
+        QMap<QString, QStringList> kinds; // "port round" -> kinds in the record's order
+        QMap<QString, QJsonObject> macLines;
+        for (const QJsonObject &line : lines) {
+            const QString port = line.value("port").toString();
+            const QString key = port + " " + QString::number(line.value("round").toInt());
+            const QString kind = line.value("kind").toString();
+            kinds[key] << kind + (kind == "step" ? " " + line.value("step").toString() : "");
+            QCOMPARE(line.value("runId").toString(), runId);
+            QCOMPARE(line.value("version").toString(), QString(TOLVEX_VERSION));
+            QCOMPARE(line.value("station").toString(),
+                     run.Events("run")[0].value("station").toString());
+            QCOMPARE(line.value("record").toString(), path("record.jsonl"));
+            QCOMPARE(line.value("device").toString(), port);
+            const QString step = line.value("step").toString();
+            if (step == "write") {
+                QCOMPARE(line.value("settingsFile").toString(), path("cfg.txt"));
+                QCOMPARE(line.value("settingsSha256").toString(), settingsSha);
+            }
+            if (step == "download") {
+                QCOMPARE(line.value("image").toObject().value("source").toString(),
+                         path("image.bin"));
+                QCOMPARE(line.value("image").toObject().value("sha256").toString(), imageSha);
+            }
+            if (step == "read")
+                QCOMPARE(line.value("output").toString(), output(port));
+            if (step == "assign-mac")
+                macLines.insert(key, line);
+            if (kind == "start") {
+                // What the round is to do, with its files, before anything is sent.
+                const QJsonArray steps = line.value("steps").toArray();
+                QCOMPARE(steps.size(), 4);
+                QCOMPARE(steps[0].toObject().value("settingsFile").toString(), path("cfg.txt"));
+                QCOMPARE(steps[0].toObject().value("settingsSha256").toString(), settingsSha);
+                QCOMPARE(steps[1].toObject().value("mac").toString(), QString("next"));
+                QCOMPARE(steps[2].toObject().value("image").toObject().value("source").toString(),
+                         path("image.bin"));
+                QCOMPARE(steps[3].toObject().value("output").toString(), output(port));
+            }
+            if (kind != "unit")
+                continue;
+            // The round's verdict, as the result event gives it.
+            QJsonObject result;
+            for (const QJsonObject &event : run.Events("result", port)) {
+                if (event.value("round") == line.value("round"))
+                    result = event;
+            }
+            for (const char *field : {"result", "error", "exitStatus", "message", "macAddress"})
+                QCOMPARE(line.value(field), result.value(field));
+            QCOMPARE(line.value("failedStep"), result.value("step"));
+            QVERIFY(line.value("durationMs").toInteger(-1) >= 0);
+            QCOMPARE(line.value("macSent"), macLines.value(key).value("macSent"));
+            QCOMPARE(line.value("macAnswered"), macLines.value(key).value("macAnswered"));
+            QVERIFY(!line.value("macSent").toString().isEmpty());
+        }
+        const QStringList whole{"start",         "step write", "step assign-mac",
+                                "step download", "step read",  "unit"};
+        const QStringList refused{"start", "step write", "step assign-mac", "unit"};
+        QCOMPARE(kinds.size(), 4);
+        QCOMPARE(kinds[good + " 1"], whole);
+        QCOMPARE(kinds[good + " 2"], whole);
+        QCOMPARE(kinds[refusing + " 1"], refused);
+        QCOMPARE(kinds[refusing + " 2"], refused);
+        QVERIFY(QFile::exists(output(good)));
+
+        // Another process appending to the same record is another run.
+        TolvexRun next;
+        QVERIFY(next.Run({"--json", "--record", path("record.jsonl"), "-p", good, "read"}));
+        QCOMPARE(next.ExitCode(), 0);
+        const QString nextId = next.Events("run").value(0).value("runId").toString();
+        QVERIFY(!nextId.isEmpty() && nextId != runId);
+        const QList<QJsonObject> after = AllRecordLines(path("record.jsonl"));
+        QCOMPARE(after.size(), lines.size() + 3);
+        for (int i = int(lines.size()); i < after.size(); ++i)
+            QCOMPARE(after[i].value("runId").toString(), nextId);
+    }
+
+    // A tool killed outright mid-round leaves the round's start line, and no verdict.
+    void record_killedMidRound_startLineWithoutAUnitLine()
+    {
+        const QString unit = sim({"--wire-delay"});
+        TolvexRun run;
+        run.Start({"--json", "--record", path("record.jsonl"), "-p", unit, "download", "--image",
+                   file("image.bin", Pattern(32700))});
+        QVERIFY(run.WaitForEvent(
+            [](const QJsonObject &event) {
+                return event.value("event").toString() == "progress" &&
+                       event.value("percent").toInt() >= 3;
+            },
+            20000));
+        ::kill(pid_t(run.Process().processId()), SIGKILL);
+        QVERIFY(run.Wait(10000));
+        const QList<QJsonObject> lines = AllRecordLines(path("record.jsonl"));
+        QCOMPARE(lines.size(), 1);
+        QCOMPARE(lines[0].value("kind").toString(), QString("start"));
+        QCOMPARE(lines[0].value("round").toInt(), 1);
+        QCOMPARE(lines[0].value("runId").toString(),
+                 run.Events("run").value(0).value("runId").toString());
+    }
+
+    // A round whose start line cannot be written sends nothing: the unit would be changed
+    // with no trace in the record.
+    void record_startLineNotWritten_roundFailsBeforeSending()
+    {
+        const QString unit = sim();
+        TolvexRun run;
+        run.Start({"--json", "--loop", "--record", path("record.jsonl"), "-p", unit, "write",
+                   file("cfg.txt", kSettings)});
+        auto seen = [](const char *type, int round) {
+            return [type, round](const QJsonObject &event) {
+                return event.value("event").toString() == QLatin1String(type) &&
+                       event.value("round").toInt() == round;
+            };
+        };
+        QVERIFY(run.WaitForEvent(seen("waiting", 2), 10000));
+        const int received = int(sims[0]->receivedLines().size());
+        QVERIFY(received > 0);
+        // The record rotated away, and a folder where it was: no line can be appended.
+        QVERIFY(QFile::rename(path("record.jsonl"), path("record.1.jsonl")));
+        QVERIFY(QDir().mkpath(path("record.jsonl")));
+        run.Process().write("\n");
+        QVERIFY(run.WaitForEvent(seen("waiting", 3), 10000));
+        run.Process().closeWriteChannel();
+        QVERIFY(run.Wait(10000));
+        QCOMPARE(run.ExitCode(), 3);
+        const QJsonObject result = run.Events("result").value(1);
+        QCOMPARE(result.value("result").toString(), QString("failed"));
+        QCOMPARE(result.value("exitStatus").toInt(), 3);
+        QVERIFY2(result.value("message").toString().contains(path("record.jsonl")),
+                 qPrintable(result.value("message").toString()));
+        QTest::qWait(200);
+        QCOMPARE(int(sims[0]->receivedLines().size()), received);
     }
 
     void terminal_liveLineWithBarAndTimeLeft_thenSummary()

@@ -339,8 +339,15 @@ private slots:
         QCOMPARE(ReadTestFile(path("line/counter.txt")), QByteArray("00\r\n22\r\n"));
         const QList<QJsonObject> record =
             TolvexRun::ParseLines(ReadTestFile(path("line/record.jsonl")));
-        QCOMPARE(record.size(), 4);
-        QCOMPARE(record[0].value("station").toString(), QString("line-3"));
+        // A start, two steps and a unit line per unit; files named absolutely, as found from
+        // the station file's folder.
+        QCOMPARE(record.size(), 8);
+        for (const QJsonObject &line : record) {
+            QCOMPARE(line.value("station").toString(), QString("line-3"));
+            QCOMPARE(line.value("record").toString(), path("line/record.jsonl"));
+            if (line.value("step").toString() == "write")
+                QCOMPARE(line.value("settingsFile").toString(), path("line/cfg.txt"));
+        }
 
         // The command line's port and steps replace the file's.
         TolvexRun one;

@@ -192,6 +192,84 @@ void CheckEvents(const QList<QJsonObject> &events, const QStringList &ports, int
             QStringLiteral("%1 rounds ended, only %2 asked for").arg(*roundsEnded).arg(rounds));
 }
 
+// A record line's kind; a line without one is a step's, as lines were before kinds.
+QString Kind(const QJsonObject &line)
+{
+    return line.value("kind").toString(QStringLiteral("step"));
+}
+
+// Checks the record against the events: per unit and round, the lines in the order start,
+// steps, unit, as many steps as step-end events and the result event's verdict; one run id.
+void CheckRecord(const QList<QJsonObject> &events, const QList<QJsonObject> &lines,
+                 QStringList *violations)
+{
+    auto key = [](const QJsonObject &o) {
+        return o.value("port").toString() + QStringLiteral(" round ") +
+               QString::number(o.value("round").toInt());
+    };
+    const QString runId = events.isEmpty() ? QString() : events.first().value("runId").toString();
+    if (runId.isEmpty())
+        *violations << QStringLiteral("the run event has no run id");
+    QMap<QString, QString> kinds; // per unit and round: "s" start, "t" step, "u" unit
+    QHash<QString, QJsonObject> unitLines;
+    QHash<QString, QString> macSent; // per unit and round: its assign-mac step line's
+    for (const QJsonObject &line : lines) {
+        if (line.value("runId").toString() != runId) {
+            *violations << QStringLiteral("a record line of %1 has run id \"%2\", the run \"%3\"")
+                               .arg(key(line), line.value("runId").toString(), runId);
+        }
+        const QString kind = Kind(line);
+        kinds[key(line)] += kind == QLatin1String("start")  ? QStringLiteral("s")
+                            : kind == QLatin1String("unit") ? QStringLiteral("u")
+                                                            : QStringLiteral("t");
+        if (kind == QLatin1String("unit"))
+            unitLines.insert(key(line), line);
+        if (kind == QLatin1String("step") && line.contains("macSent"))
+            macSent.insert(key(line), line.value("macSent").toString());
+    }
+    QMap<QString, QString> expected;
+    QHash<QString, QJsonObject> results;
+    for (const QJsonObject &event : events) {
+        const QString type = Type(event);
+        if (type == QLatin1String("start"))
+            expected[key(event)] += QStringLiteral("s");
+        else if (type == QLatin1String("step-end"))
+            expected[key(event)] += QStringLiteral("t");
+        else if (type == QLatin1String("result")) {
+            expected[key(event)] += QStringLiteral("u");
+            results.insert(key(event), event);
+        }
+    }
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
+        if (kinds.value(it.key()) != it.value())
+            *violations << QStringLiteral("%1: record lines \"%2\", events \"%3\" (s start, t "
+                                          "step, u unit)")
+                               .arg(it.key(), kinds.value(it.key()), it.value());
+        const QJsonObject unit = unitLines.value(it.key());
+        const QJsonObject result = results.value(it.key());
+        if (!unit.isEmpty() && !result.isEmpty() &&
+            (unit.value("result") != result.value("result") ||
+             unit.value("exitStatus") != result.value("exitStatus") ||
+             unit.value("failedStep") != result.value("step")))
+            *violations << QStringLiteral(
+                               "%1: the unit line says %2 (%3), the result event %4 (%5)")
+                               .arg(it.key(), unit.value("result").toString(),
+                                    unit.value("failedStep").toString(),
+                                    result.value("result").toString(),
+                                    result.value("step").toString());
+        if (!unit.isEmpty() && unit.value("macSent").toString() != macSent.value(it.key()))
+            *violations << QStringLiteral("%1: the unit line says MAC number \"%2\" went out, "
+                                          "the step line \"%3\"")
+                               .arg(it.key(), unit.value("macSent").toString(),
+                                    macSent.value(it.key()));
+    }
+    for (auto it = kinds.cbegin(); it != kinds.cend(); ++it) {
+        if (!expected.contains(it.key()))
+            *violations << QStringLiteral("%1: record lines \"%2\" for a round that never started")
+                               .arg(it.key(), it.value());
+    }
+}
+
 } // namespace
 
 GangModel::Outcome GangModel::Run(const Options &options, const QString &folder)
@@ -333,19 +411,17 @@ GangModel::Outcome GangModel::Run(const Options &options, const QString &folder)
         outcome.violations << QStringLiteral("cancelled without a signal");
     CheckEvents(events, ports, rounds, outcome.cancelled, &outcome.violations, &outcome.rounds);
 
-    // The record: a line for every step-end, and every MAC number that went out in exactly one.
+    // The record: a step line for every step-end; for every unit and round that started, one
+    // start line before its step lines and one unit line after them, with the round's verdict;
+    // one run id throughout, the run event's; and every MAC number that went out in exactly one
+    // step line.
     const QList<QJsonObject> lines =
         QFile::exists(record) ? TolvexRun::ParseLines(ReadTestFile(record)) : QList<QJsonObject>();
-    int stepEnds = 0;
-    for (const QJsonObject &event : events)
-        stepEnds += Type(event) == QLatin1String("step-end") ? 1 : 0;
-    if (lines.size() != stepEnds)
-        outcome.violations << QStringLiteral("%1 record lines for %2 step-end events")
-                                  .arg(lines.size())
-                                  .arg(stepEnds);
+    CheckRecord(events, lines, &outcome.violations);
     QMap<QString, int> recorded;
     for (const QJsonObject &line : lines) {
-        if (line.value("step").toString() == QLatin1String("assign-mac") &&
+        if (Kind(line) == QLatin1String("step") &&
+            line.value("step").toString() == QLatin1String("assign-mac") &&
             line.contains("macSent"))
             ++recorded[line.value("macSent").toString()];
     }
@@ -353,7 +429,7 @@ GangModel::Outcome GangModel::Run(const Options &options, const QString &folder)
     for (auto it = recorded.cbegin(); it != recorded.cend(); ++it) {
         if (it.value() != 1)
             outcome.violations
-                << QStringLiteral("MAC number %1 in %2 record lines").arg(it.key()).arg(it.value());
+                << QStringLiteral("MAC number %1 in %2 step lines").arg(it.key()).arg(it.value());
         if (it.key().toInt(nullptr, 16) >= next)
             outcome.violations << QStringLiteral("MAC number %1 recorded; the counter is at %2")
                                       .arg(it.key(), Hex4(next));
@@ -371,7 +447,7 @@ GangModel::Outcome GangModel::Run(const Options &options, const QString &folder)
     outcome.macNumbersSent = int(sent.size());
     for (int number : sent) {
         if (recorded.value(Hex4(number)) != 1)
-            outcome.violations << QStringLiteral("MAC number %1 went out, in %2 record lines")
+            outcome.violations << QStringLiteral("MAC number %1 went out, in %2 step lines")
                                       .arg(Hex4(number))
                                       .arg(recorded.value(Hex4(number)));
         if (number < kFirstNumber || number >= next)

@@ -26,9 +26,12 @@ public:
         m_process = std::make_unique<QProcess>();
         m_process->setProgram(program);
         m_process->setArguments(arguments);
+        m_process->setWorkingDirectory(m_workingDirectory);
         m_process->start();
     }
     QProcess &Process() { return *m_process; }
+    // Where the next Start runs (relative paths resolve there); the test's own by default.
+    void SetWorkingDirectory(const QString &folder) { m_workingDirectory = folder; }
 
     // Waits for the end; false when it did not end in time (it is then killed).
     bool Wait(int timeoutMs = 60000)
@@ -114,6 +117,7 @@ public:
 
 private:
     std::unique_ptr<QProcess> m_process;
+    QString m_workingDirectory;
     QByteArray m_out;
     QByteArray m_err;
     int m_exitCode = -1;

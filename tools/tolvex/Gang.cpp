@@ -41,6 +41,7 @@ void Gang::Start()
     QJsonObject event = RunEvent(m_events, "run");
     event["version"] = QStringLiteral(TOLVEX_VERSION);
     event["station"] = m_plan.station;
+    event["runId"] = m_plan.runId;
     QJsonArray ports;
     QJsonArray devices;
     for (const UnitPort &port : m_plan.ports) {

@@ -12,6 +12,7 @@
 #include "settings/SettingsFileCheck.h"
 #include "settings/SettingsLineCompare.h"
 #include "settings/SettingsLines.h"
+#include "settings/TextFile.h"
 #include "webpages/ImageBuild.h"
 #include "webpages/ImageDownload.h"
 
@@ -19,6 +20,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSysInfo>
+#include <QUuid>
 
 namespace {
 
@@ -29,25 +31,28 @@ bool Fail(int status, const QString &message, int *exitStatus, QString *error)
     return false;
 }
 
-// Loads a settings file over the initial settings, as "Load File" loads it into the window.
+// Loads a settings file over the initial settings, as "Load File" loads it into the window. The
+// file is read once: what is checked, sent and hashed for the record are the same bytes.
 bool LoadSettings(const QString &path, StepPlan *step, int *exitStatus, QString *error)
 {
+    QByteArray bytes;
+    if (!ReadRegularFile(path, kLargestTextFile, &bytes, error))
+        return Fail(ExitStatus::kFileUnusable, *error, exitStatus, error);
     // A station sends unattended: a line the unit would read otherwise than the file says
     // (an octet over 255, a number beyond its field) stops the run before anything is sent.
-    if (!CheckSettingsFileStrictly(path, error)) {
-        *exitStatus = ExitStatus::kFileUnusable;
-        return false;
-    }
+    const QStringList problems = SettingsFileProblems(path, SplitTextLines(bytes));
+    if (!problems.isEmpty())
+        return Fail(ExitStatus::kFileUnusable, problems.join(QLatin1Char('\n')), exitStatus, error);
     CommandQueue lines;
     QList<SettingsUpdate> updates;
-    QString message;
-    if (!LoadSettingsFile(path, lines, &updates, &message))
-        return Fail(ExitStatus::kFileUnusable, message, exitStatus, error);
+    LoadSettingsBytes(bytes, lines, &updates);
     SnapshotSettingsStore store;
     for (const SettingsUpdate &update : updates)
         store.ApplySettingsUpdate(update);
     step->settings = store.Settings();
     step->codes = SettingsLineCodes(lines.Items());
+    step->settingsFile = QFileInfo(path).absoluteFilePath();
+    step->settingsSha256 = Sha256Hex(bytes);
     if (step->codes.isEmpty())
         return Fail(ExitStatus::kFileUnusable,
                     QStringLiteral("Settings file %1 holds no settings lines").arg(path),
@@ -212,6 +217,36 @@ bool CheckRecordWritable(const QString &path, QString *error)
                       info.exists() ? QStringLiteral("it cannot be written")
                                     : QStringLiteral("its folder cannot be written"));
     return false;
+}
+
+QJsonObject ImageJson(const ImageInput &image)
+{
+    return QJsonObject{
+        {"source", image.source.isEmpty() ? QString() : QFileInfo(image.source).absoluteFilePath()},
+        {"size", image.bytes.size()},
+        {"sha256", image.sha256}};
+}
+
+QString ReadOutputPath(const StepOptions &options, const UnitPort &port)
+{
+    if (options.outputPath.isEmpty())
+        return QString();
+    // "/dev/ttyUSB0" gives "dev_ttyUSB0".
+    QString part = port.name;
+    for (QChar &c : part) {
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':'))
+            c = QLatin1Char('_');
+    }
+    while (part.startsWith(QLatin1Char('_')))
+        part.remove(0, 1);
+    QString path = options.outputPath;
+    path.replace(QLatin1String("{port}"), part);
+    return QFileInfo(path).absoluteFilePath();
+}
+
+QString NewRunId()
+{
+    return QUuid::createUuid().toString(QUuid::Id128);
 }
 
 QString Sha256Hex(const QByteArray &bytes)

@@ -7,6 +7,7 @@
 #include "webpages/PageFileList.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -27,6 +28,8 @@ struct StepPlan
 {
     StepOptions options;
     SettingsSnapshot settings; // write, verify: the file's settings over the initial ones
+    QString settingsFile;      // write, verify: the settings file, absolute
+    QString settingsSha256;    // write, verify: of the bytes read, checked and sent
     QStringList codes;         // verify: the codes of the lines the file holds and a write sends
     ImageInput image;          // download
 };
@@ -46,6 +49,9 @@ struct JobPlan
     QString recordPath;
     QString portMapPath; // the COM name map used, empty for none
     QString station;
+    // One run of this process: in the `run` event, every record line and every MAC number's
+    // holder, so a record line leads back to the run and the numbers it took.
+    QString runId;
     bool checkOnly = false; // --check: every check and the image build, nothing opened or sent
     int rounds = 1;
     bool loop = false;
@@ -73,6 +79,17 @@ bool CheckPortsAccessible(const QList<UnitPort> &ports, QString *error);
 // The record can be appended to (an existing writable file, or a folder that takes a new one);
 // nothing is created.
 bool CheckRecordWritable(const QString &path, QString *error);
+
+// The image as events and record lines describe it: {source (absolute, or "" for pages given on
+// the command line), size, sha256}.
+QJsonObject ImageJson(const ImageInput &image);
+
+// The file a read step with -o saves for the unit on `port` ("{port}" in the name replaced by
+// the port's name as part of a file name), absolute; empty without -o.
+QString ReadOutputPath(const StepOptions &options, const UnitPort &port);
+
+// A fresh run id: 32 lower-case hex digits, random.
+QString NewRunId();
 
 // Hex SHA-256 of the bytes.
 QString Sha256Hex(const QByteArray &bytes);

@@ -3,192 +3,36 @@
 #include "EventOutput.h"
 #include "ProductionRecord.h"
 #include "exchanges/MacAssignment.h"
-#include "exchanges/MacNumber.h"
 #include "exchanges/ReadExchange.h"
 #include "exchanges/WriteExchange.h"
 #include "settings/DateTimeText.h"
 #include "settings/SettingsFile.h"
-#include "settings/SettingsLineCompare.h"
-#include "settings/SettingsLines.h"
 
 #include <QDateTime>
-#include <QJsonArray>
 #include <QMetaObject>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-namespace {
-
-const QString kOk = QStringLiteral("ok");
-const QString kFailed = QStringLiteral("failed");
-const QString kIncomplete = QStringLiteral("incomplete");
-const QString kCancelled = QStringLiteral("cancelled");
-
-int ExitStatusFor(ExchangeError error)
-{
-    switch (error) {
-    case ExchangeError::NotFoundTooManyErrors:
-    case ExchangeError::NotFound:
-    case ExchangeError::NotFoundRead:
-        return ExitStatus::kNotFound;
-    case ExchangeError::FileUnreadable:
-        return ExitStatus::kFileUnusable;
-    case ExchangeError::WriteMismatch:
-        return ExitStatus::kMismatch;
-    case ExchangeError::NoCommunication:
-    case ExchangeError::None:
-        break;
-    }
-    return ExitStatus::kNoCommunication;
-}
-
-QString MacHex(int number)
-{
-    return QStringLiteral("%1").arg(number, 4, 16, QLatin1Char('0')).toUpper();
-}
-
-// Line breaks of a box text as plain "\n".
-QString Lines(const QString &text)
-{
-    QString lines = text;
-    lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    lines.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return lines;
-}
-
-// A port's name as part of a file name: "/dev/ttyUSB0" gives "dev_ttyUSB0".
-QString FileNamePart(const QString &port)
-{
-    QString part = port;
-    for (QChar &c : part) {
-        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':'))
-            c = QLatin1Char('_');
-    }
-    while (part.startsWith(QLatin1Char('_')))
-        part.remove(0, 1);
-    return part;
-}
-
-QJsonArray AddressJson(const std::array<QString, 4> &address)
-{
-    return QJsonArray{address[0], address[1], address[2], address[3]};
-}
-
-// The settings as a JSON object, field by field as the window shows them.
-QJsonObject SettingsJson(const SettingsSnapshot &s)
-{
-    static const int kBauds[] = {2400, 4800, 9600, 19200, 38400};
-    QJsonObject o;
-    o["ipAddress"] = AddressJson(s.ip);
-    o["gateway"] = AddressJson(s.gateway);
-    o["subnetMask"] = AddressJson(s.submask);
-    o["clientAddress"] = AddressJson(s.client);
-    o["hysteresis"] =
-        QJsonArray{s.hysteresis[0], s.hysteresis[1], s.hysteresis[2], s.hysteresis[3]};
-    o["clientPort"] = s.clientPort;
-    o["serverTimeout"] = s.serverTimeout;
-    o["updatePeriod"] = s.updatePeriod;
-    o["serialTimedMs"] = s.serialTimedInterval;
-    o["serialBaud"] =
-        s.baudIndex >= 0 && s.baudIndex < 5 ? QJsonValue(kBauds[s.baudIndex]) : QJsonValue();
-    o["dhcp"] = s.dhcpEnabled;
-    o["useBroadcast"] = s.useBroadcast;
-    o["clientEnabled"] = s.clientEnabled;
-    o["serialTimed"] = s.serialTimed;
-    o["watchdog"] = s.enableWatchdog;
-    o["macAddress"] = s.macAddress;
-    return o;
-}
-
-// The tool's words for a line that did not come back as it should: "ba4001 answered BA4002",
-// "ni192.168.0.100 refused", "ba answered OK".
-QString LineWords(const LineResult &entry)
-{
-    switch (entry.verdict) {
-    case LineResult::Verdict::Ok:
-        return QString();
-    case LineResult::Verdict::Refused:
-        return entry.line + QStringLiteral(" refused");
-    case LineResult::Verdict::Differs:
-    case LineResult::Verdict::WrongCode:
-        return QStringLiteral("%1 answered %2")
-            .arg(entry.line, entry.answer.isEmpty() ? QStringLiteral("nothing") : entry.answer);
-    case LineResult::Verdict::Unanswered:
-        return entry.line + QStringLiteral(" unanswered");
-    }
-    return QString();
-}
-
-// The record's word for a line's verdict.
-QString VerdictWord(LineResult::Verdict verdict)
-{
-    switch (verdict) {
-    case LineResult::Verdict::Ok:
-        return QStringLiteral("ok");
-    case LineResult::Verdict::Differs:
-        return QStringLiteral("mismatch");
-    case LineResult::Verdict::Refused:
-        return QStringLiteral("refused");
-    case LineResult::Verdict::WrongCode:
-        return QStringLiteral("wrong-code");
-    case LineResult::Verdict::Unanswered:
-        break;
-    }
-    return QStringLiteral("unanswered");
-}
-
-// The mismatch event's kind for a line's verdict.
-QString MismatchKind(LineResult::Verdict verdict)
-{
-    return verdict == LineResult::Verdict::Differs ? QStringLiteral("differs")
-                                                   : VerdictWord(verdict);
-}
-
-// The lines a read left unknown: refused, or answered with another code.
-QList<LineResult> UnknownLines(const ExchangeResult &result)
-{
-    QList<LineResult> unknown;
-    for (const LineResult &entry : result.lines) {
-        if (entry.verdict == LineResult::Verdict::Refused ||
-            entry.verdict == LineResult::Verdict::WrongCode)
-            unknown << entry;
-    }
-    return unknown;
-}
-
-QStringList WithoutLineEnds(const QStringList &lines)
-{
-    QStringList result;
-    for (QString line : lines) {
-        while (line.endsWith(QLatin1Char('\n')) || line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
-        result << line;
-    }
-    return result;
-}
-
-} // namespace
-
 UnitJob::UnitJob(const JobPlan &plan, const UnitPort &port, EventSink &events,
                  ProductionRecord *record, QObject *parent)
-    : QObject(parent), m_plan(plan), m_unitPort(port), m_events(events), m_record(record),
-      m_engine(m_port, *this, *this)
+    : QObject(parent), m_plan(plan), m_unitPort(port), m_report(events, port.name),
+      m_record(plan, port, events, record), m_engine(m_port, *this, *this)
 {
     connect(&m_engine, &ExchangeEngine::Finished, this, &UnitJob::OnFinished);
     connect(&m_engine, &ExchangeEngine::UnitVersionAnswered, this, [this](const QString &version) {
         if (!m_running)
             return;
-        QJsonObject event = Event("unit");
+        QJsonObject event = m_report.Event("unit");
         event["step"] = StepName(CurrentStep().options.kind);
         event["unitVersion"] = version;
-        Emit(event);
+        m_report.Emit(event);
     });
     connect(&m_port, &QtSerialPortIo::Notice, this, [this](const QString &text) {
-        QJsonObject event = Event("warning");
+        QJsonObject event = m_report.Event("warning");
         event["text"] = text;
-        Emit(event);
+        m_report.Emit(event);
     });
 }
 
@@ -196,21 +40,6 @@ UnitJob::~UnitJob()
 {
     m_engine.disconnect(this);
     m_engine.Cancel(QStringLiteral("the program's end"));
-}
-
-QJsonObject UnitJob::Event(const char *type) const
-{
-    return QJsonObject{
-        {"event", QLatin1String(type)},
-        {"time", m_events.TimeText()},
-        {"port", m_unitPort.name},
-        {"round", m_round},
-    };
-}
-
-void UnitJob::Emit(const QJsonObject &event)
-{
-    m_events.Emit(event);
 }
 
 bool UnitJob::StartRound(int round)
@@ -246,11 +75,17 @@ bool UnitJob::BeginRound(int round)
     m_failedStep.clear();
     m_macNumber = -1;
     m_macAddress.clear();
+    m_macSent.clear();
+    m_macAnswered.clear();
     m_roundClock.start();
     m_resultEvent = QJsonObject();
-    QJsonObject event = Event("start");
+    m_report.SetRound(round);
+    QJsonObject event = m_report.Event("start");
     event["device"] = m_unitPort.device;
-    Emit(event);
+    m_report.Emit(event);
+    // Before anything is sent, so a process killed mid-round still leaves its trace.
+    m_startError.clear();
+    m_record.Start(round, &m_startError);
     return true;
 }
 
@@ -287,9 +122,9 @@ void UnitJob::Cancel(const QString &byWhom)
         // Nothing went out: the step ends now, and a number that arrives late goes back.
         ++m_macRequest;
         m_macReserving = false;
-        Emit(m_macStepEvent);
+        m_report.Emit(m_macStepEvent);
         StepOutcome outcome;
-        outcome.result = kCancelled;
+        outcome.result = Verdict::kCancelled;
         outcome.exitStatus = ExitStatus::kCancelled;
         outcome.message =
             QStringLiteral("%1 cancelled by %2 while waiting for the %3")
@@ -306,14 +141,23 @@ void UnitJob::StartStep()
 {
     const StepPlan &step = CurrentStep();
     m_stepClock.start();
-    m_lastPercent = -1;
-    m_firstBytes = -1;
-    QJsonObject event = Event("step");
+    m_report.BeginProgress();
+    QJsonObject event = m_report.Event("step");
     event["step"] = StepName(step.options.kind);
+
+    if (!m_startError.isEmpty()) {
+        // A round the record has no start line of sends nothing.
+        StepOutcome outcome;
+        outcome.result = Verdict::kFailed;
+        outcome.exitStatus = ExitStatus::kFileUnusable;
+        outcome.message = m_startError;
+        EndStep(outcome);
+        return;
+    }
 
     if (m_cancelRequested) {
         StepOutcome outcome;
-        outcome.result = kCancelled;
+        outcome.result = Verdict::kCancelled;
         outcome.exitStatus = ExitStatus::kCancelled;
         outcome.message = QStringLiteral("%1 cancelled by %2 before it started")
                               .arg(StepName(step.options.kind), m_cancelledBy);
@@ -346,59 +190,14 @@ void UnitJob::StartStep()
         break;
     }
     }
-    Emit(event);
+    m_report.Emit(event);
     if (!Launch(std::move(store), std::move(exchange))) {
         StepOutcome outcome;
-        outcome.result = kFailed;
+        outcome.result = Verdict::kFailed;
         outcome.exitStatus = ExitStatus::kNoCommunication;
         outcome.message = QStringLiteral("The port is still busy with the last exchange");
         EndStep(outcome);
     }
-}
-
-UnitJob::StepOutcome UnitJob::FromResult(const ExchangeResult &result) const
-{
-    StepOutcome outcome;
-    switch (result.outcome) {
-    case ExchangeResult::Outcome::Succeeded:
-        outcome.result = kOk;
-        break;
-    case ExchangeResult::Outcome::Incomplete:
-        outcome.result = kIncomplete;
-        outcome.exitStatus = ExitStatus::kMismatch;
-        break;
-    case ExchangeResult::Outcome::Failed:
-        outcome.result = kFailed;
-        outcome.error = result.ErrorNumber();
-        outcome.exitStatus = ExitStatusFor(result.error);
-        break;
-    case ExchangeResult::Outcome::Cancelled:
-        outcome.result = kCancelled;
-        outcome.exitStatus = ExitStatus::kCancelled;
-        break;
-    }
-    // Lines that did not come back as they should are named in the tool's words; an end the
-    // lines do not explain (silence, a lost port, the version step) keeps the window's box text.
-    QStringList failing;
-    if (result.outcome == ExchangeResult::Outcome::Incomplete ||
-        result.error == ExchangeError::WriteMismatch) {
-        for (const LineResult &entry : result.lines) {
-            if (entry.verdict != LineResult::Verdict::Ok)
-                failing << LineWords(entry);
-        }
-    }
-    outcome.message = !failing.isEmpty()
-                          ? failing.join(QLatin1Char('\n'))
-                          : Lines(result.boxText.isEmpty() ? result.logLine : result.boxText);
-    if (!result.diagnosis.isEmpty())
-        outcome.message += QLatin1Char('\n') + result.diagnosis;
-    const QStringList refused = result.LinesWith(LineResult::Verdict::Refused);
-    if (!refused.isEmpty())
-        outcome.details["refused"] = QJsonArray::fromStringList(refused);
-    const QStringList wrong = result.LinesWith(LineResult::Verdict::WrongCode);
-    if (!wrong.isEmpty())
-        outcome.details["wrongCode"] = QJsonArray::fromStringList(wrong);
-    return outcome;
 }
 
 void UnitJob::OnFinished(const ExchangeResult &result)
@@ -407,82 +206,51 @@ void UnitJob::OnFinished(const ExchangeResult &result)
         return;
     if (!result.unitVersion.isEmpty())
         m_unitVersion = result.unitVersion;
-    StepOutcome outcome = FromResult(result);
-    switch (CurrentStep().options.kind) {
+    StepOutcome outcome = m_report.FromResult(result);
+    const StepPlan &step = CurrentStep();
+    switch (step.options.kind) {
     case StepKind::Read:
-        ConcludeRead(result, &outcome);
+        SaveRead(m_report.ConcludeRead(result, m_store->Settings(), &outcome), &outcome);
         break;
     case StepKind::Write:
-        ConcludeWrite(result, &outcome);
+        m_report.ConcludeWrite(result, step, &outcome);
         break;
     case StepKind::Verify:
-        ConcludeVerify(result, &outcome);
+        m_report.ConcludeVerify(result, step, m_store->Settings(), &outcome);
         break;
     case StepKind::AssignMac:
         FinishMac(result, outcome);
         return;
-    case StepKind::Download: {
-        const ImageInput &image = CurrentStep().image;
-        // The last block's acknowledgement is the whole image: say so.
-        if (result.Succeeded() && m_lastPercent != 100) {
-            QJsonObject event = Event("progress");
-            event["step"] = StepName(StepKind::Download);
-            event["percent"] = 100;
-            event["bytes"] = image.bytes.size();
-            event["total"] = image.bytes.size();
-            event["secondsLeft"] = 0;
-            Emit(event);
-        }
-        outcome.details["image"] = QJsonObject{
-            {"source", image.source}, {"size", image.bytes.size()}, {"sha256", image.sha256}};
+    case StepKind::Download:
+        m_report.ConcludeDownload(result, step.image, &outcome);
         break;
-    }
     }
     EndStep(outcome);
 }
 
-void UnitJob::ConcludeRead(const ExchangeResult &result, StepOutcome *outcome)
+void UnitJob::SaveRead(const CommandQueue &lines, StepOutcome *outcome)
 {
-    if (result.outcome != ExchangeResult::Outcome::Succeeded &&
-        result.outcome != ExchangeResult::Outcome::Incomplete)
-        return;
-    const SettingsSnapshot settings = m_store->Settings();
-    CommandQueue all;
-    BuildSettingsLines(settings, true, all);
-    // A query the unit refused or answered with another code leaves its setting unknown: its
-    // line stays out of the file.
-    QStringList refusedCodes;
-    for (const LineResult &entry : UnknownLines(result))
-        refusedCodes << entry.line.toLower();
-    CommandQueue kept;
-    for (const QString &line : all.Items()) {
-        const QString code = SettingsLineCode(line);
-        if (code.isEmpty() || !refusedCodes.contains(code))
-            kept.Add(line);
-    }
-    outcome->details["settings"] = SettingsJson(settings);
-    outcome->details["lines"] = QJsonArray::fromStringList(WithoutLineEnds(kept.Items()));
-    const QString outputPath = CurrentStep().options.outputPath;
-    if (!outputPath.isEmpty()) {
-        QString path = outputPath;
-        path.replace(QLatin1String("{port}"), FileNamePart(m_unitPort.name));
+    if (!outcome->details.contains("lines"))
+        return; // nothing was read
+    const QString path = ReadOutputPath(CurrentStep().options, m_unitPort);
+    if (!path.isEmpty()) {
         QString error;
-        if (!SaveSettingsFile(path, kept, &error)) {
-            outcome->result = kFailed;
+        if (!SaveSettingsFile(path, lines, &error)) {
+            outcome->result = Verdict::kFailed;
             outcome->exitStatus = ExitStatus::kFileUnusable;
             outcome->message = error;
             return;
         }
         outcome->details["output"] = path;
     } else if (m_plan.readToStdout) {
-        const QByteArray bytes = SettingsFileBytes(kept);
+        const QByteArray bytes = SettingsFileBytes(lines);
         // Settings that never reached standard output (a full disk, a closed pipe) were not read
         // for whoever waits for them.
         errno = 0;
         if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) !=
                 size_t(bytes.size()) ||
             std::fflush(stdout) != 0) {
-            outcome->result = kFailed;
+            outcome->result = Verdict::kFailed;
             outcome->exitStatus = ExitStatus::kFileUnusable;
             outcome->message = QStringLiteral("Cannot write the settings to standard output: %1")
                                    .arg(QString::fromLocal8Bit(std::strerror(errno)));
@@ -490,138 +258,9 @@ void UnitJob::ConcludeRead(const ExchangeResult &result, StepOutcome *outcome)
     }
 }
 
-void UnitJob::ConcludeWrite(const ExchangeResult &result, StepOutcome *outcome)
-{
-    QJsonArray lines;
-    for (const LineResult &echo : result.lines) {
-        QJsonObject entry{{"line", echo.line}, {"verdict", VerdictWord(echo.verdict)}};
-        if (echo.verdict != LineResult::Verdict::Unanswered)
-            entry["answer"] = echo.answer;
-        if (!echo.messages.isEmpty()) {
-            QStringList messages;
-            for (const QString &message : echo.messages)
-                messages << message.trimmed();
-            entry["messages"] = QJsonArray::fromStringList(messages);
-        }
-        if (echo.verdict != LineResult::Verdict::Ok &&
-            echo.verdict != LineResult::Verdict::Unanswered) {
-            QJsonObject event = Event("mismatch");
-            event["step"] = StepName(StepKind::Write);
-            event["kind"] = MismatchKind(echo.verdict);
-            event["line"] = echo.line;
-            event["answer"] = echo.answer;
-            if (entry.contains("messages"))
-                event["messages"] = entry["messages"];
-            Emit(event);
-        }
-        lines.append(entry);
-    }
-    outcome->details["settingsFile"] = CurrentStep().options.settingsPath;
-    outcome->details["lines"] = lines;
-}
-
-void UnitJob::ConcludeVerify(const ExchangeResult &result, StepOutcome *outcome)
-{
-    const StepPlan &step = CurrentStep();
-    outcome->details["settingsFile"] = step.options.settingsPath;
-    if (result.outcome != ExchangeResult::Outcome::Succeeded &&
-        result.outcome != ExchangeResult::Outcome::Incomplete)
-        return;
-    // A query refused or answered with another code leaves its setting unknown: a mismatch,
-    // named, and not compared.
-    const QList<LineResult> unknown = UnknownLines(result);
-    QStringList unknownCodes;
-    for (const LineResult &entry : unknown)
-        unknownCodes << entry.line.toLower();
-    QStringList codes;
-    for (const QString &code : step.codes) {
-        if (!unknownCodes.contains(code))
-            codes << code;
-    }
-    for (const LineResult &entry : unknown) {
-        QJsonObject event = Event("mismatch");
-        event["step"] = StepName(StepKind::Verify);
-        event["kind"] = MismatchKind(entry.verdict);
-        event["line"] = entry.line;
-        event["answer"] = entry.answer;
-        Emit(event);
-    }
-    const QList<SettingsLineDifference> differences =
-        CompareSettingsLines(step.settings, m_store->Settings(), codes);
-    QJsonArray list;
-    QStringList named;
-    for (const SettingsLineDifference &difference : differences) {
-        list.append(QJsonObject{{"line", difference.expected}, {"unit", difference.actual}});
-        named << difference.code;
-        QJsonObject event = Event("mismatch");
-        event["step"] = StepName(StepKind::Verify);
-        event["kind"] = QStringLiteral("differs");
-        event["line"] = difference.expected;
-        event["answer"] = difference.actual;
-        Emit(event);
-    }
-    outcome->details["differences"] = list;
-    if (differences.isEmpty() && unknown.isEmpty()) {
-        outcome->message = QStringLiteral("The unit holds the %1 settings of %2")
-                               .arg(codes.size())
-                               .arg(step.options.settingsPath);
-        return;
-    }
-    outcome->result = kFailed;
-    outcome->error = int(ExchangeError::WriteMismatch);
-    outcome->exitStatus = ExitStatus::kMismatch;
-    QStringList parts;
-    if (!differences.isEmpty())
-        parts << QStringLiteral("%1 of the settings in %2 differ on the unit: %3")
-                     .arg(differences.size())
-                     .arg(step.options.settingsPath, named.join(QStringLiteral(", ")));
-    for (const LineResult &entry : unknown)
-        parts << LineWords(entry);
-    outcome->message = parts.join(QLatin1Char('\n'));
-}
-
-void UnitJob::ConcludeMac(const ExchangeResult &result, StepOutcome *outcome)
-{
-    const bool sent = result.macSent >= 0;
-    if (sent) {
-        outcome->details["mac"] = MacHex(result.macSent);
-        outcome->details["macSent"] = MacHex(result.macSent);
-    }
-    if (!result.macAnswered.isEmpty())
-        outcome->details["macAnswered"] = result.macAnswered;
-    // Only an answer that ends in the number sent is the unit's new address.
-    const bool taken = sent && MacNumberOfAddress(result.macAnswered) == result.macSent;
-    m_macAddress = taken ? result.macAnswered : QString();
-    if (taken)
-        outcome->details["macAddress"] = m_macAddress;
-    if (result.Succeeded()) {
-        outcome->message = QStringLiteral("MAC address %1").arg(m_macAddress);
-        return;
-    }
-    // Silence, a lost port or a cancel keep their own verdict; only the exchange's own
-    // mismatch is named here.
-    if (result.error != ExchangeError::WriteMismatch)
-        return;
-    for (const LineResult &entry : result.lines) {
-        if (entry.verdict == LineResult::Verdict::Ok)
-            continue;
-        if (entry.verdict == LineResult::Verdict::Differs && !result.macAnswered.isEmpty())
-            outcome->message =
-                QStringLiteral("The unit answered with MAC address %1, which does not end in %2")
-                    .arg(result.macAnswered, MacHex(result.macSent).insert(2, QLatin1Char(':')));
-        QJsonObject event = Event("mismatch");
-        event["step"] = StepName(StepKind::AssignMac);
-        event["kind"] = MismatchKind(entry.verdict);
-        event["line"] = entry.line;
-        event["answer"] = entry.answer;
-        Emit(event);
-        break;
-    }
-}
-
 MacNumberHolder UnitJob::MacHolder() const
 {
-    return MacNumberHolder{m_plan.station, m_unitPort.name, QString()};
+    return MacNumberHolder{m_plan.station, m_unitPort.name, m_plan.runId};
 }
 
 void UnitJob::ReserveMacNumber(const QJsonObject &stepEvent)
@@ -662,12 +301,9 @@ void UnitJob::ReserveMacNumber(const QJsonObject &stepEvent)
             return;
         }
         if (reply.givenBefore) {
-            QJsonObject event = Event("log");
-            event["step"] = StepName(StepKind::AssignMac);
-            event["text"] = QStringLiteral("MAC number %1 was given out before; sent again as "
-                                           "asked")
-                                .arg(MacHex(number));
-            Emit(event);
+            m_report.Log(StepKind::AssignMac,
+                         QStringLiteral("MAC number %1 was given out before; sent again as asked")
+                             .arg(MacHex(number)));
         }
         MarkMacNumberSent(number);
     });
@@ -701,13 +337,13 @@ void UnitJob::StartMacExchange(QJsonObject stepEvent, int number)
     auto store = std::make_unique<SnapshotSettingsStore>();
     auto mac = std::make_unique<MacAssignment>(*store);
     mac->SetNumber(number);
-    Emit(stepEvent);
+    m_report.Emit(stepEvent);
     if (!Launch(std::move(store), std::move(mac))) {
         // The line never went out: a taken number goes back.
         if (m_macFromCounter && m_plan.macSource)
             m_plan.macSource->GiveBack(number, this, [](const MacNumberReply &) {});
         StepOutcome outcome;
-        outcome.result = kFailed;
+        outcome.result = Verdict::kFailed;
         outcome.exitStatus = ExitStatus::kNoCommunication;
         outcome.message = QStringLiteral("The port is still busy with the last exchange");
         EndStep(outcome);
@@ -717,9 +353,9 @@ void UnitJob::StartMacExchange(QJsonObject stepEvent, int number)
 void UnitJob::MacSourceFailed(const QJsonObject &stepEvent, const QString &error)
 {
     m_macReserving = false;
-    Emit(stepEvent);
+    m_report.Emit(stepEvent);
     StepOutcome outcome;
-    outcome.result = kFailed;
+    outcome.result = Verdict::kFailed;
     outcome.exitStatus = ExitStatus::kFileUnusable;
     outcome.message = error;
     EndStep(outcome);
@@ -727,7 +363,10 @@ void UnitJob::MacSourceFailed(const QJsonObject &stepEvent, const QString &error
 
 void UnitJob::FinishMac(const ExchangeResult &result, StepOutcome outcome)
 {
-    ConcludeMac(result, &outcome);
+    m_macAddress = m_report.ConcludeMac(result, &outcome);
+    if (result.macSent >= 0)
+        m_macSent = MacHex(result.macSent);
+    m_macAnswered = result.macAnswered;
     MacNumberSource *source = m_plan.macSource.get();
     const bool sent = result.macSent >= 0;
     if (!source || (!sent && !m_macFromCounter)) {
@@ -739,19 +378,15 @@ void UnitJob::FinishMac(const ExchangeResult &result, StepOutcome outcome)
     auto end = [this, request, outcome, sent](const MacNumberReply &reply) mutable {
         if (!MacRequestCurrent(request))
             return;
-        if (sent && !reply.ok) {
-            QJsonObject event = Event("log");
-            event["step"] = StepName(StepKind::AssignMac);
-            event["text"] = reply.error;
-            Emit(event);
-        }
+        if (sent && !reply.ok)
+            m_report.Log(StepKind::AssignMac, reply.error);
         if (!sent)
             outcome.details["macReturned"] = reply.ok;
         EndStep(outcome);
     };
     if (!sent)
         source->GiveBack(number, this, end); // the port never took the line
-    else if (outcome.result == kOk)
+    else if (outcome.result == Verdict::kOk)
         source->Confirm(number, m_macAddress, this, end);
     else
         source->Void(number, outcome.message, this, end);
@@ -761,50 +396,38 @@ void UnitJob::EndStep(const StepOutcome &given)
 {
     StepOutcome outcome = given;
     const QString step = StepName(CurrentStep().options.kind);
-    QJsonObject line{
-        {"time", m_events.TimeText()},
-        {"station", m_plan.station},
-        {"port", m_unitPort.name},
-        {"device", m_unitPort.device},
-        {"round", m_round},
-        {"step", step},
-        {"durationMs", m_stepClock.elapsed()},
-    };
+    // The step's own fields, as its event and its record line both carry them.
+    QJsonObject fields{{"step", step}, {"durationMs", m_stepClock.elapsed()}};
     if (!m_unitVersion.isEmpty())
-        line["unitVersion"] = m_unitVersion;
+        fields["unitVersion"] = m_unitVersion;
     for (auto it = outcome.details.constBegin(); it != outcome.details.constEnd(); ++it)
-        line[it.key()] = it.value();
+        fields[it.key()] = it.value();
     auto withResult = [&outcome](QJsonObject object) {
         object["result"] = outcome.result;
         object["error"] = outcome.error;
         object["message"] = outcome.message;
         return object;
     };
-    if (m_record) {
-        QString error;
-        if (!m_record->Append(withResult(line), &error) && outcome.result == kOk) {
-            // A unit without its record line is not done: the line must be written again.
-            outcome.result = kFailed;
-            outcome.exitStatus = ExitStatus::kFileUnusable;
-            outcome.message = error;
-        }
+    QString error;
+    if (!m_record.Step(m_round, withResult(fields), &error) && outcome.result == Verdict::kOk) {
+        // A unit without its record line is not done: the line must be written again.
+        outcome.result = Verdict::kFailed;
+        outcome.exitStatus = ExitStatus::kFileUnusable;
+        outcome.message = error;
     }
-    QJsonObject event = Event("step-end");
-    for (auto it = line.constBegin(); it != line.constEnd(); ++it) {
-        if (!event.contains(it.key()) && it.key() != QLatin1String("station") &&
-            it.key() != QLatin1String("device"))
-            event[it.key()] = it.value();
-    }
+    QJsonObject event = m_report.Event("step-end");
+    for (auto it = fields.constBegin(); it != fields.constEnd(); ++it)
+        event[it.key()] = it.value();
     event = withResult(event);
     event["exitStatus"] = outcome.exitStatus;
-    Emit(event);
+    m_report.Emit(event);
 
     QJsonObject done{{"step", step}, {"result", outcome.result}};
     if (outcome.details.contains("mac"))
         done["mac"] = outcome.details["mac"];
     m_stepsDone.append(done);
 
-    if (outcome.result != kOk) {
+    if (outcome.result != Verdict::kOk) {
         m_outcome.result = outcome.result;
         m_outcome.exitStatus = outcome.exitStatus;
         m_outcome.error = outcome.error;
@@ -826,20 +449,50 @@ void UnitJob::EndRound()
     if (!m_running)
         return;
     m_running = false;
-    QJsonObject event = Event("result");
+    const qint64 durationMs = m_roundClock.elapsed();
+    QJsonObject verdict{{"result", m_outcome.result},
+                        {"error", m_outcome.error},
+                        {"exitStatus", m_outcome.exitStatus},
+                        {"message", m_outcomeMessage},
+                        {"durationMs", durationMs}};
+    if (!m_unitVersion.isEmpty())
+        verdict["unitVersion"] = m_unitVersion;
+    if (!m_macAddress.isEmpty())
+        verdict["macAddress"] = m_macAddress;
+    QJsonObject line = verdict;
+    if (!m_failedStep.isEmpty())
+        line["failedStep"] = m_failedStep;
+    if (!m_macSent.isEmpty())
+        line["macSent"] = m_macSent;
+    if (!m_macAnswered.isEmpty())
+        line["macAnswered"] = m_macAnswered;
+    // The steps that ran, each with the files it used.
+    QJsonArray steps;
+    for (int i = 0; i < m_stepsDone.size(); ++i) {
+        QJsonObject entry = m_record.PlannedStep(m_plan.steps.at(i));
+        const QJsonObject done = m_stepsDone.at(i).toObject();
+        for (auto it = done.constBegin(); it != done.constEnd(); ++it)
+            entry[it.key()] = it.value();
+        steps.append(entry);
+    }
+    line["steps"] = steps;
+    QString error;
+    if (!m_record.Unit(m_round, line, &error) && m_outcome.result == Verdict::kOk) {
+        // A round the record has no verdict of is not done.
+        m_outcome.result = Verdict::kFailed;
+        m_outcome.exitStatus = ExitStatus::kFileUnusable;
+        m_outcomeMessage = error;
+        verdict["result"] = m_outcome.result;
+        verdict["exitStatus"] = m_outcome.exitStatus;
+        verdict["message"] = m_outcomeMessage;
+    }
+    QJsonObject event = m_report.Event("result");
+    for (auto it = verdict.constBegin(); it != verdict.constEnd(); ++it)
+        event[it.key()] = it.value();
     event["device"] = m_unitPort.device;
-    event["result"] = m_outcome.result;
-    event["error"] = m_outcome.error;
-    event["exitStatus"] = m_outcome.exitStatus;
-    event["message"] = m_outcomeMessage;
     if (!m_failedStep.isEmpty())
         event["step"] = m_failedStep;
-    event["durationMs"] = m_roundClock.elapsed();
     event["steps"] = m_stepsDone;
-    if (!m_unitVersion.isEmpty())
-        event["unitVersion"] = m_unitVersion;
-    if (!m_macAddress.isEmpty())
-        event["macAddress"] = m_macAddress;
     m_resultEvent = event;
     emit RoundFinished(this, m_round);
 }
@@ -849,12 +502,8 @@ void UnitJob::AppendLog(const QString &line)
     // The closing lines of an exchange come with its result instead.
     if (!m_engine.Running())
         return;
-    for (const QString &text : Lines(line).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        QJsonObject event = Event("log");
-        event["step"] = StepName(CurrentStep().options.kind);
-        event["text"] = text.trimmed();
-        Emit(event);
-    }
+    for (const QString &text : PlainLineBreaks(line).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        m_report.Log(CurrentStep().options.kind, text.trimmed());
 }
 
 void UnitJob::ShowMessage(MessageKind, const QString &) {}
@@ -869,31 +518,10 @@ QString UnitJob::DateTimeText()
 void UnitJob::SetProgressVisible(bool visible)
 {
     if (visible)
-        m_firstBytes = -1;
+        m_report.BeginProgress();
 }
 
 void UnitJob::SetProgress(int percent, qint64 bytesSent, qint64 total)
 {
-    if (m_firstBytes < 0) {
-        m_firstBytes = bytesSent;
-        m_progressClock.start();
-    }
-    // A new percentage at most every kProgressMs (the last one always): each event is
-    // formatted and written, and a gang of units would spend most of its time on them.
-    if (percent == m_lastPercent ||
-        (percent < 100 && m_lastPercent >= 0 && m_lastProgressClock.elapsed() < kProgressMs))
-        return;
-    m_lastPercent = percent;
-    m_lastProgressClock.start();
-    QJsonObject event = Event("progress");
-    event["step"] = StepName(StepKind::Download);
-    event["percent"] = percent;
-    event["bytes"] = bytesSent;
-    event["total"] = total;
-    const qint64 ms = m_progressClock.elapsed();
-    if (bytesSent > m_firstBytes && ms > 0) {
-        const double bytesPerMs = double(bytesSent - m_firstBytes) / double(ms);
-        event["secondsLeft"] = double(total - bytesSent) / bytesPerMs / 1000.0;
-    }
-    Emit(event);
+    m_report.Progress(percent, bytesSent, total);
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "JobPlan.h"
+#include "StepReport.h"
+#include "UnitRecord.h"
 #include "exchanges/SettingsStore.h"
 #include "link/ExchangeEngine.h"
 #include "link/QtSerialPortIo.h"
@@ -15,17 +17,10 @@
 class EventSink;
 class ProductionRecord;
 
-// How one unit's round ended: the first step that did not succeed, or success.
-struct UnitOutcome
-{
-    QString result = QStringLiteral("ok"); // "ok", "failed", "incomplete", "cancelled"
-    int exitStatus = 0;
-    int error = 0; // the unit's error number, 0 for none
-};
-
 // One port and the unit on it: its own port, engine and exchanges, running the plan's steps
-// one after another, all on the event loop. It reports events and record lines and never
-// waits for anything, so one unit never holds up another.
+// one after another, all on the event loop, and never waiting for anything, so one unit never
+// holds up another. It keeps the step order and the exchanges; StepReport words the results
+// as events, UnitRecord writes the record lines.
 class UnitJob : public QObject, private ExchangeLog, private PortChoice, private DownloadView
 {
     Q_OBJECT
@@ -58,15 +53,6 @@ signals:
     void RoundFinished(UnitJob *job, int round);
 
 private:
-    struct StepOutcome
-    {
-        QString result; // as UnitOutcome
-        int error = 0;
-        int exitStatus = 0;
-        QString message;
-        QJsonObject details; // step-specific fields for the event and the record
-    };
-
     bool BeginRound(int round);
     // Queues the step m_stepIndex of this round: steps start from the event loop only, never
     // inside the call of the exchange that ended, which is still on the stack then.
@@ -78,11 +64,8 @@ private:
     void OnFinished(const ExchangeResult &result);
     void EndStep(const StepOutcome &outcome);
     void EndRound();
-    StepOutcome FromResult(const ExchangeResult &result) const;
-    void ConcludeRead(const ExchangeResult &result, StepOutcome *outcome);
-    void ConcludeWrite(const ExchangeResult &result, StepOutcome *outcome);
-    void ConcludeVerify(const ExchangeResult &result, StepOutcome *outcome);
-    void ConcludeMac(const ExchangeResult &result, StepOutcome *outcome);
+    // Saves or prints what a read found; a failure to do so fails the step.
+    void SaveRead(const CommandQueue &lines, StepOutcome *outcome);
     // The MAC step around its exchange: the number is taken (or a typed one claimed) and marked
     // sent before its line goes out; afterwards the source hears how it went, and a taken
     // number that never went out is given back. Each waits for the source without stalling
@@ -95,9 +78,6 @@ private:
     MacNumberHolder MacHolder() const;
     // Whether the answer to MAC source request `request` still matters.
     bool MacRequestCurrent(int request) const { return request == m_macRequest; }
-    QJsonObject Event(const char *type) const;
-    void Emit(const QJsonObject &event);
-    void Record(const QJsonObject &line);
     const StepPlan &CurrentStep() const { return m_plan.steps.at(m_stepIndex); }
 
     // ExchangeLog: log lines become events; boxes are carried by the result instead.
@@ -115,8 +95,8 @@ private:
 
     const JobPlan &m_plan;
     UnitPort m_unitPort;
-    EventSink &m_events;
-    ProductionRecord *m_record;
+    StepReport m_report;
+    UnitRecord m_record;
 
     QtSerialPortIo m_port;
     ExchangeEngine m_engine;
@@ -136,20 +116,18 @@ private:
     QJsonObject m_resultEvent;
     QString m_outcomeMessage;
     QString m_failedStep;
+    // The start line could not be written: the round's first step fails before anything is
+    // sent, with this message.
+    QString m_startError;
     // The MAC step: the number and whether it came from the counter.
     int m_macNumber = -1;
     bool m_macFromCounter = false;
     QString m_macAddress;
+    QString m_macSent;     // 4 hex digits, once its line went out this round
+    QString m_macAnswered; // the unit's answer to it
     // Counts requests to the MAC source; a cancel moves it on, so late answers are dropped.
     int m_macRequest = 0;
     // Waiting for the source before the exchange: the step event not yet emitted.
     bool m_macReserving = false;
     QJsonObject m_macStepEvent;
-    // The download's progress: the percentage last reported, when, and the first block's
-    // moment.
-    static constexpr qint64 kProgressMs = 1000;
-    int m_lastPercent = -1;
-    QElapsedTimer m_lastProgressClock;
-    QElapsedTimer m_progressClock;
-    qint64 m_firstBytes = -1;
 };

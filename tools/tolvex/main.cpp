@@ -177,6 +177,7 @@ int main(int argc, char *argv[])
     JobPlan plan;
     if (!PrepareJob(options, QCoreApplication::applicationDirPath(), &plan, &status, &error))
         return CheckedStdout(Refuse(status, error, options.json));
+    plan.runId = NewRunId();
 
     ProductionRecord record;
     if (!plan.checkOnly && !options.recordPath.isEmpty() &&

@@ -352,9 +352,9 @@ bool ParseCliOptions(const QStringList &arguments, CliOptions *o, QString *error
                 if (known)
                     continue;
                 if (!step) {
-                    static const QStringList kStepOptions = {
-                        "-o",     "--output", "--all-lines", "--mac",
-                        "--next", "--new",    "--list",      "--image"};
+                    static const QStringList kStepOptions = {"-o",     "--output", "--all-lines",
+                                                             "--mac",  "--next",   "--new",
+                                                             "--list", "--image"};
                     *error = !ports && kStepOptions.contains(name)
                                  ? QStringLiteral("%1 must come after its command").arg(name)
                                  : QStringLiteral("unknown option %1").arg(name);

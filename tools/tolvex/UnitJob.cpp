@@ -709,32 +709,30 @@ void UnitJob::MacAddressRead(const ExchangeResult &result, const StepOutcome &ou
     }
     MacNumberSource *source = m_plan.macSource.get();
     const int request = m_macRequest;
-    source->LookUp(number, this,
-                   [this, source, request, number, address](const MacNumberLookup &found) {
-                       if (!MacRequestCurrent(request))
-                           return;
-                       if (!found.ok) {
-                           MacSourceFailed(m_macStepEvent, found.error);
-                           return;
-                       }
-                       if (!found.confirmed ||
-                           found.address.compare(address, Qt::CaseInsensitive) != 0) {
-                           TakeMacNumber();
-                           return;
-                       }
-                       m_macReserving = false;
-                       m_macNumber = number;
-                       m_macAddress = address;
-                       StepOutcome kept;
-                       kept.result = kKept;
-                       kept.details["mac"] = MacHex(number);
-                       kept.details["macAddress"] = address;
-                       kept.message =
-                           QStringLiteral("MAC address %1 kept: %2 shows MAC number %3 as "
+    source->LookUp(
+        number, this, [this, source, request, number, address](const MacNumberLookup &found) {
+            if (!MacRequestCurrent(request))
+                return;
+            if (!found.ok) {
+                MacSourceFailed(m_macStepEvent, found.error);
+                return;
+            }
+            if (!found.confirmed || found.address.compare(address, Qt::CaseInsensitive) != 0) {
+                TakeMacNumber();
+                return;
+            }
+            m_macReserving = false;
+            m_macNumber = number;
+            m_macAddress = address;
+            StepOutcome kept;
+            kept.result = kKept;
+            kept.details["mac"] = MacHex(number);
+            kept.details["macAddress"] = address;
+            kept.message = QStringLiteral("MAC address %1 kept: %2 shows MAC number %3 as "
                                           "confirmed for it")
                                .arg(address, source->Describe(), MacNumberText(number));
-                       EndStep(kept);
-                   });
+            EndStep(kept);
+        });
 }
 
 void UnitJob::TakeMacNumber()

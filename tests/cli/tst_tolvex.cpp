@@ -159,6 +159,9 @@ private slots:
             << QStringList{"verify", "-p", "x", "a", "b"} << "\"b\" is one too many";
         QTest::newRow("mac without source")
             << QStringList{"assign-mac", "-p", "x"} << "assign-mac needs --mac HHHH or --next";
+        QTest::newRow("--new without --next")
+            << QStringList{"assign-mac", "-p", "x", "--mac", "1234", "--new"}
+            << "--new goes with --next";
         QTest::newRow("mac and next")
             << QStringList{"assign-mac", "-p", "x", "--mac", "0001", "--next"}
             << "one of --mac and --next";

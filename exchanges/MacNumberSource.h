@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMetaObject>
 #include <QObject>
 #include <QString>
 #include <functional>
@@ -22,6 +23,16 @@ struct MacNumberReply
     QString error;            // when !ok: what went wrong, naming the file or the server
 };
 
+// What a source knows of a number a unit already holds (LookUp).
+struct MacNumberLookup
+{
+    bool ok = false;        // false: the source could not be asked; `error` says why
+    bool confirmed = false; // a unit answered the number's "ma" line, with `address`
+    QString state;          // the source's word for the number ("free", "void", ...); "" unknown
+    QString address;        // confirmed: the address the unit answered with
+    QString error;
+};
+
 // Where MAC numbers come from: the counter file of one workstation, or a pool a line of
 // stations shares. It owns the rule that no number is given twice, for every program alike:
 //   Take      reserves the next free number; the source moves past it at once.
@@ -35,6 +46,8 @@ struct MacNumberReply
 //             (a negative number asks for the next one only).
 //   Claim     a typed number is about to be sent: the source moves past it when it is at or
 //             above the next one (a number below stays where it is: the operator was asked).
+//   LookUp    what the source knows of a number a unit already holds: a reworked unit whose
+//             number is confirmed with its own address keeps it instead of using up another.
 // Every call may wait (for a lock, a disk, a server), so none blocks the caller: each answers
 // exactly once through `done`, on `context`'s thread from its event loop and never from inside
 // the call, and not at all when `context` is gone by then. Waiting is bounded: a source that
@@ -56,4 +69,23 @@ public:
     virtual void Void(int number, const QString &reason, QObject *context, Done done) = 0;
     virtual void Check(int number, QObject *context, Done done) = 0;
     virtual void Claim(int number, const MacNumberHolder &holder, QObject *context, Done done) = 0;
+
+    // Whether LookUp can ever tell a confirmed number: hosts read a unit's address for it only
+    // then. A counter file keeps no addresses, so with one nothing more is asked of a unit.
+    virtual bool KnowsAddresses() const { return false; }
+    // Answers as the calls above. A source that keeps no addresses answers "unknown": ok,
+    // nothing confirmed, so the unit gets a new number as it always did.
+    virtual void LookUp(int number, QObject *context,
+                        std::function<void(const MacNumberLookup &)> done)
+    {
+        Q_UNUSED(number);
+        QMetaObject::invokeMethod(
+            context,
+            [done] {
+                MacNumberLookup unknown;
+                unknown.ok = true;
+                done(unknown);
+            },
+            Qt::QueuedConnection);
+    }
 };

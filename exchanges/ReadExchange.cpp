@@ -10,6 +10,17 @@ void ReadExchange::QueueReadQueries(CommandQueue &queue)
         queue.Add(QString::fromLatin1(query) + QStringLiteral("\r\n"));
 }
 
+void ReadExchange::FillQueue(CommandQueue &queue)
+{
+    QueueReadQueries(queue);
+    if (m_only.isEmpty())
+        return;
+    for (int i = queue.Count() - 1; i >= 0; --i) {
+        if (!m_only.contains(LineText(queue.At(i).toLatin1()), Qt::CaseInsensitive))
+            queue.RemoveAt(i);
+    }
+}
+
 LineResult::Verdict ReadExchange::HandleAnswer(ExchangeLink &, const QByteArray &,
                                                const QByteArray &answer, QStringList *)
 {

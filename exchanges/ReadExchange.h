@@ -17,12 +17,17 @@ public:
     // The fifteen queries (sent in sorted order, ax1 first).
     static void QueueReadQueries(CommandQueue &queue);
 
+    // Asks only the queries with these codes ("ma": the unit's MAC address, which the production
+    // tool reads before it gives a reworked unit a number); empty, the default, asks all.
+    void SetQueries(const QStringList &codes) { m_only = codes; }
+
 protected:
-    void FillQueue(CommandQueue &queue) override { QueueReadQueries(queue); }
+    void FillQueue(CommandQueue &queue) override;
     LineResult::Verdict HandleAnswer(ExchangeLink &link, const QByteArray &sent,
                                      const QByteArray &answer, QStringList *messages) override;
     CommandKind Kind() const override { return CommandKind::Read; }
 
 private:
     SettingsStore &m_settings;
+    QStringList m_only;
 };

@@ -159,10 +159,22 @@ void DatabaseMacPool::Claim(int number, const MacNumberHolder &holder, QObject *
 }
 
 void DatabaseMacPool::LookUp(int number, QObject *context,
-                             std::function<void(const MacPoolLookup &)> done)
+                             std::function<void(const MacNumberLookup &)> done)
 {
-    Post<MacPoolLookup>(
-        context, [number](WorkerState &s) { return s.database->LookUp(number); }, std::move(done));
+    Post<MacNumberLookup>(
+        context,
+        [number](WorkerState &s) {
+            const MacPoolLookup found = s.database->LookUp(number);
+            MacNumberLookup reply;
+            reply.ok = found.ok;
+            reply.error = found.error;
+            reply.confirmed = found.ok && found.state == MacPoolState::Confirmed;
+            reply.state = found.state == MacPoolState::Missing ? QStringLiteral("not in the pool")
+                                                               : MacPoolStateName(found.state);
+            reply.address = found.address;
+            return reply;
+        },
+        std::move(done));
 }
 
 #include "DatabaseMacPool.moc"

@@ -31,9 +31,10 @@ public:
     void Check(int number, QObject *context, Done done) override;
     void Claim(int number, const MacNumberHolder &holder, QObject *context, Done done) override;
 
-    // For rework: what the pool knows of a number a unit already holds (a unit whose number
-    // is confirmed with its own address keeps it). Answers like the calls above.
-    void LookUp(int number, QObject *context, std::function<void(const MacPoolLookup &)> done);
+    // The pool records the address each number was confirmed with.
+    bool KnowsAddresses() const override { return true; }
+    void LookUp(int number, QObject *context,
+                std::function<void(const MacNumberLookup &)> done) override;
 
 private:
     // Lives on the worker thread and is touched only there.

@@ -175,6 +175,9 @@ private slots:
             << QStringList{"verify", "-p", "x", "a", "b"} << "\"b\" is one too many";
         QTest::newRow("mac without source")
             << QStringList{"assign-mac", "-p", "x"} << "assign-mac needs --mac HHHH or --next";
+        QTest::newRow("--new without --next")
+            << QStringList{"assign-mac", "-p", "x", "--mac", "1234", "--new"}
+            << "--new goes with --next";
         QTest::newRow("mac and next")
             << QStringList{"assign-mac", "-p", "x", "--mac", "0001", "--next"}
             << "one of --mac and --next";
@@ -479,8 +482,9 @@ private slots:
         QCOMPARE(init.ExitCode(), 0);
         const QStringList units{sim(), sim(), sim()};
         TolvexRun run;
-        QVERIFY(run.Run({"assign-mac", "--next", "--pool", url, "-p", units[0], "-p", units[1],
-                         "-p", units[2], "--rounds", "2", "--record", path("record.jsonl")}));
+        QVERIFY(
+            run.Run({"assign-mac", "--next", "--new", "--pool", url, "-p", units[0], "-p", units[1],
+                     "-p", units[2], "--rounds", "2", "--record", path("record.jsonl")}));
         QCOMPARE(run.ExitCode(), 0);
         QSet<QString> sent;
         for (const QJsonObject &line : RecordLines(path("record.jsonl")))
@@ -530,6 +534,98 @@ private slots:
         QVERIFY2(unreachable.Err().contains("postgresql://127.0.0.1:1/tolvex"),
                  qPrintable(unreachable.Err()));
         QCOMPARE(MaLines(*sims[0]).size(), 2);
+    }
+
+    void assignMac_next_rework_keepsOnlyANumberConfirmedForTheUnitsAddress_data()
+    {
+        QTest::addColumn<QString>("engine");
+        QTest::addColumn<QString>("secondRange"); // the second run's pool: "" the first one
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("answerAs"); // the unit's "ma" answers from the second run
+        QTest::addColumn<QString>("result");
+        QTest::addColumn<QStringList>("sent"); // every number given to the unit, in order
+        QTest::newRow("confirmed for its address: kept, sqlite") << "sqlite"
+                                                                 << "" << QStringList() << ""
+                                                                 << "kept" << QStringList{"ma8192"};
+        QTest::newRow("confirmed for its address: kept, postgresql")
+            << "postgresql"
+            << "" << QStringList() << ""
+            << "kept" << QStringList{"ma8192"};
+        QTest::newRow("--new forces a new number") << "sqlite"
+                                                   << "" << QStringList{"--new"} << ""
+                                                   << "ok" << QStringList{"ma8192", "ma8193"};
+        QTest::newRow("address not in the pool: a new number")
+            << "sqlite"
+            << "3000-3005" << QStringList() << ""
+            << "ok" << QStringList{"ma8192", "ma12288"};
+        // Another unit whose address ends in the same number is no rework: it gets a new one
+        // (the unit then answers the old address again, so the assignment fails).
+        QTest::newRow("confirmed for another address: a new number")
+            << "sqlite"
+            << "" << QStringList() << "ma=MA0,4,163,9,32,0,"
+            << "failed" << QStringList{"ma8192", "ma8193"};
+    }
+
+    // A unit that holds a number the pool shows as confirmed for its very address keeps it:
+    // nothing is sent, the step says "kept", the pool gives out nothing more.
+    void assignMac_next_rework_keepsOnlyANumberConfirmedForTheUnitsAddress()
+    {
+        QFETCH(QString, engine);
+        QFETCH(QString, secondRange);
+        QFETCH(QStringList, options);
+        QFETCH(QString, answerAs);
+        QFETCH(QString, result);
+        QFETCH(QStringList, sent);
+        PostgresServer server;
+        QString url = "sqlite:" + path("pool.db");
+        if (engine == "postgresql") {
+            QString error;
+            QVERIFY2(server.Start(&error), qPrintable(error));
+            url = server.Url();
+        }
+        TolvexRun init;
+        QVERIFY(init.Run({"pool", "init", "--pool", url, "--range", "2000-2005"}));
+        QCOMPARE(init.ExitCode(), 0);
+        const QString unit = sim();
+        TolvexRun first;
+        QVERIFY(first.Run({"assign-mac", "--next", "--pool", url, "-p", unit}));
+        QCOMPARE(first.ExitCode(), 0);
+
+        if (!secondRange.isEmpty()) {
+            url = "sqlite:" + path("other.db");
+            QVERIFY(init.Run({"pool", "init", "--pool", url, "--range", secondRange}));
+        }
+        if (!answerAs.isEmpty())
+            QVERIFY(sims[0]->sendCommand("answer-as " + answerAs));
+        TolvexRun second;
+        QVERIFY(second.Run(
+            QStringList{"assign-mac", "--next"} + options +
+            QStringList{"--pool", url, "-p", unit, "--json", "--record", path("record.jsonl")}));
+        QCOMPARE(second.ExitCode(), result == "failed" ? 6 : 0);
+        QStringList given;
+        for (const QString &line : MaLines(*sims[0])) {
+            if (line != "ma") // the read of the unit's address
+                given << line;
+        }
+        QCOMPARE(given, sent);
+        QCOMPARE(second.Events("step").size(), 1);
+        const QList<QJsonObject> record = RecordLines(path("record.jsonl"));
+        QCOMPARE(record.size(), 1);
+        QCOMPARE(record[0].value("result").toString(), result);
+        QCOMPARE(record[0].contains("macSent"), result != "kept");
+        TolvexRun status;
+        QVERIFY(status.Run({"pool", "status", "--pool", url, "--json"}));
+        const QJsonObject counts = QJsonDocument::fromJson(status.Out()).object();
+        QCOMPARE(counts.value("sent").toInt() + counts.value("confirmed").toInt() +
+                     counts.value("void").toInt(),
+                 secondRange.isEmpty() ? sent.size() : 1);
+        if (result == "kept") {
+            QCOMPARE(record[0].value("mac").toString(), QString("2000"));
+            QCOMPARE(record[0].value("macAddress").toString(), QString("00:04:A3:01:20:00"));
+            QCOMPARE(second.Events("result")[0].value("result").toString(), QString("ok"));
+            QCOMPARE(second.Events("result")[0].value("macAddress").toString(),
+                     QString("00:04:A3:01:20:00"));
+        }
     }
 
     // The README sets a workstation up with an empty counter file: it stands for 0000.

@@ -171,10 +171,15 @@ private slots:
         QCOMPARE(take(pool).number, 1); // given back: the lowest free again
         QVERIFY(
             Wait<R>([&](QObject *c, Done d) { pool.Confirm(0, "00:04:A3:00:00:00", c, d); }).ok);
-        const MacPoolLookup found =
-            Wait<MacPoolLookup>([&](QObject *c, auto d) { pool.LookUp(0, c, d); });
-        QCOMPARE(int(found.state), int(MacPoolState::Confirmed));
+        auto lookUp = [&](int n) {
+            return Wait<MacNumberLookup>([&](QObject *c, auto d) { pool.LookUp(n, c, d); });
+        };
+        const MacNumberLookup found = lookUp(0);
+        QVERIFY(found.ok && found.confirmed);
+        QCOMPARE(found.state, QStringLiteral("confirmed"));
         QCOMPARE(found.address, QStringLiteral("00:04:A3:00:00:00"));
+        QVERIFY(lookUp(1).ok && !lookUp(1).confirmed); // reserved
+        QCOMPARE(lookUp(0x100).state, QStringLiteral("not in the pool"));
 
         // A lease that runs out gives the number to the next taker; the first holder may no
         // longer send it.

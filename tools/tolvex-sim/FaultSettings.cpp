@@ -61,7 +61,8 @@ bool ParseCodes(const QString &value, QSet<QByteArray> *codes)
     return true;
 }
 
-// "CODE=TEXT" pairs, comma-separated; "off" clears them.
+// "CODE=TEXT" pairs, comma-separated; "off" clears them. A part without "=" belongs to the
+// text before it, so an answer may hold commas as the unit's own do ("ma=MA0,4,163,9,32,0,").
 bool ParseAnswers(const QString &value, QMap<QByteArray, QByteArray> *answers)
 {
     QMap<QByteArray, QByteArray> result;
@@ -70,16 +71,22 @@ bool ParseAnswers(const QString &value, QMap<QByteArray, QByteArray> *answers)
         *answers = result;
         return true;
     }
-    for (const QString &part : v.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+    QByteArray code;
+    for (const QString &part : v.split(QLatin1Char(','))) {
         const qsizetype equals = part.indexOf(QLatin1Char('='));
-        if (equals < 0)
+        const QByteArray partCode = part.left(equals).trimmed().toLower().toLatin1();
+        if (equals >= 0 && UnitSettings::isValueCode(partCode)) {
+            code = partCode;
+            result.insert(code, part.mid(equals + 1).toLatin1());
+        } else if (!code.isEmpty()) {
+            result[code] += ',' + part.toLatin1();
+        } else if (!part.trimmed().isEmpty()) {
             return false;
-        const QByteArray code = part.left(equals).trimmed().toLower().toLatin1();
-        const QByteArray text = part.mid(equals + 1).toLatin1();
-        if (!UnitSettings::isValueCode(code) || text.size() > 60 || text.contains('\r') ||
-            text.contains('\n'))
+        }
+    }
+    for (const QByteArray &text : result) {
+        if (text.size() > 60 || text.contains('\r') || text.contains('\n'))
             return false;
-        result.insert(code, text);
     }
     if (result.isEmpty())
         return false;

@@ -43,7 +43,8 @@ const FaultOption FaultOptions[] = {
      "Answer \"Error\" to every line with CODE (as wrong-echo), as firmware without it would; "
      "repeatable or comma-separated."},
     {"answer-as", "CODE=TEXT",
-     "Act on every line with CODE but answer it with TEXT (\"OK\", another setting's line); "
+     "Act on every line with CODE but answer it with TEXT (\"OK\", another setting's line, "
+     "an address with its commas); "
      "repeatable or comma-separated."},
     {"stop-after", "N", "Stop answering after N more lines (until reset)."},
     {"close-after", "N", "Cut the link after answering N more lines."},

@@ -132,6 +132,12 @@ bool TakeStepOption(const QString &name, const std::function<bool(QString *)> &v
         step->macNumber = number;
         return true;
     }
+    if (name == QLatin1String("--new")) {
+        if (step->kind != StepKind::AssignMac)
+            return wrongStep("assign-mac");
+        step->newMac = true;
+        return true;
+    }
     if (name == QLatin1String("--list") || name == QLatin1String("--image")) {
         if (step->kind != StepKind::Download)
             return wrongStep("download");
@@ -178,6 +184,10 @@ bool CheckStep(const StepOptions &step, QString *error)
     case StepKind::AssignMac:
         if (step.macSource == StepOptions::MacSource::None) {
             *error = QStringLiteral("assign-mac needs --mac HHHH or --next");
+            return false;
+        }
+        if (step.newMac && step.macSource != StepOptions::MacSource::Next) {
+            *error = QStringLiteral("--new goes with --next");
             return false;
         }
         break;
@@ -342,8 +352,9 @@ bool ParseCliOptions(const QStringList &arguments, CliOptions *o, QString *error
                 if (known)
                     continue;
                 if (!step) {
-                    static const QStringList kStepOptions = {
-                        "-o", "--output", "--all-lines", "--mac", "--next", "--list", "--image"};
+                    static const QStringList kStepOptions = {"-o",     "--output", "--all-lines",
+                                                             "--mac",  "--next",   "--new",
+                                                             "--list", "--image"};
                     *error = !ports && kStepOptions.contains(name)
                                  ? QStringLiteral("%1 must come after its command").arg(name)
                                  : QStringLiteral("unknown option %1").arg(name);
@@ -551,7 +562,8 @@ QString HelpText(const QString &topic)
             "  --all-lines   compare every line FILE holds, as \"write --all-lines\" sends them\n");
     if (topic == QLatin1String("assign-mac"))
         return QStringLiteral(
-                   R"(Usage: tolvex assign-mac --port PORT (--mac HHHH | --next) [--counter FILE]
+                   R"(Usage: tolvex assign-mac --port PORT (--mac HHHH | --next [--new])
+                           [--counter FILE | --pool URL]
 
 Sends a MAC number (the last two bytes of the unit's MAC address) as "Send New MAC"
 does, then "zc"; the unit answers with its new address.
@@ -563,8 +575,14 @@ does, then "zc"; the unit answers with its new address.
                   the same one. At FFFF nothing is sent. A number counts as given once its
                   "ma" line was written; one taken but never sent goes back to the counter
                   when no other was taken since.
+                  With --pool, the unit's address is read first: a unit that holds a
+                  number the pool shows as confirmed for that same address (rework) keeps
+                  it; the step's result is "kept" and no "ma" line is sent.
+  --new           with --next and --pool: a new number even for a unit that keeps one
   --counter FILE  the counter file (default %1): two lines of two
                   hexadecimal digits each making the next number, or empty for 0000
+  --pool URL      numbers from a pool a line shares (sqlite:PATH, postgresql://...)
+                  instead of the counter file; the pool never gives a number twice
 )")
             .arg(QDir::toNativeSeparators(DefaultMacCounterPath()));
     if (topic == QLatin1String("download"))
@@ -589,7 +607,7 @@ does, then "zc"; the unit answers with its new address.
                "  read                                  read the settings\n"
                "  write FILE                            check, write and compare FILE's settings\n"
                "  verify FILE                           compare the unit with FILE\n"
-               "  assign-mac (--mac HHHH | --next)      give the unit a MAC number\n"
+               "  assign-mac (--mac HHHH | --next [--new])   give the unit a MAC number\n"
                "  download (--list FILE | --image FILE | PAGE...)   send the web page image\n"
                "  pool (init | status | import-counter)   set up and watch a shared MAC pool\n"
                "\n"

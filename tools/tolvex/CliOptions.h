@@ -33,6 +33,9 @@ struct StepOptions
     };
     MacSource macSource = MacSource::None;
     int macNumber = -1;
+    // --new (with --next): a new number even for a unit whose number the pool shows as
+    // confirmed for its address; without it such a reworked unit keeps its number.
+    bool newMac = false;
     QString listPath;  // download --list
     QString imagePath; // download --image
     QStringList pages; // download PAGE...

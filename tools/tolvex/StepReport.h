@@ -17,12 +17,14 @@ inline const QString kOk = QStringLiteral("ok");
 inline const QString kFailed = QStringLiteral("failed");
 inline const QString kIncomplete = QStringLiteral("incomplete");
 inline const QString kCancelled = QStringLiteral("cancelled");
+// assign-mac --next on a reworked unit: its confirmed number stays, nothing is sent.
+inline const QString kKept = QStringLiteral("kept");
 } // namespace Verdict
 
 // How one step ended, in the terms of its `step-end` event and its record line.
 struct StepOutcome
 {
-    QString result = Verdict::kOk; // "ok", "failed", "incomplete", "cancelled"
+    QString result = Verdict::kOk; // "ok", "kept", "failed", "incomplete", "cancelled"
     int error = 0;                 // the unit's error number, 0 for none
     int exitStatus = 0;
     QString message;

@@ -3,6 +3,8 @@
 #include "EventOutput.h"
 #include "ProductionRecord.h"
 #include "exchanges/MacAssignment.h"
+#include "exchanges/MacCounter.h"
+#include "exchanges/MacNumber.h"
 #include "exchanges/ReadExchange.h"
 #include "exchanges/WriteExchange.h"
 #include "settings/DateTimeText.h"
@@ -122,7 +124,7 @@ void UnitJob::Cancel(const QString &byWhom)
         // Nothing went out: the step ends now, and a number that arrives late goes back.
         ++m_macRequest;
         m_macReserving = false;
-        m_report.Emit(m_macStepEvent);
+        EmitMacStep(m_macStepEvent);
         StepOutcome outcome;
         outcome.result = Verdict::kCancelled;
         outcome.exitStatus = ExitStatus::kCancelled;
@@ -219,7 +221,10 @@ void UnitJob::OnFinished(const ExchangeResult &result)
         m_report.ConcludeVerify(result, step, m_store->Settings(), &outcome);
         break;
     case StepKind::AssignMac:
-        FinishMac(result, outcome);
+        if (m_macReading)
+            MacAddressRead(result, outcome);
+        else
+            FinishMac(result, outcome);
         return;
     case StepKind::Download:
         m_report.ConcludeDownload(result, step.image, &outcome);
@@ -267,6 +272,7 @@ void UnitJob::ReserveMacNumber(const QJsonObject &stepEvent)
 {
     const StepOptions &options = CurrentStep().options;
     m_macFromCounter = options.macSource == StepOptions::MacSource::Next;
+    m_macStepEmitted = false;
     MacNumberSource *source = m_plan.macSource.get();
     if (!source) {
         // A typed number on a workstation that keeps no counter.
@@ -277,19 +283,10 @@ void UnitJob::ReserveMacNumber(const QJsonObject &stepEvent)
     m_macStepEvent = stepEvent;
     const int request = ++m_macRequest;
     if (m_macFromCounter) {
-        source->Take(MacHolder(), this, [this, source, request](const MacNumberReply &reply) {
-            if (!MacRequestCurrent(request)) {
-                // Cancelled while waiting: the number never went out.
-                if (reply.ok)
-                    source->GiveBack(reply.number, this, [](const MacNumberReply &) {});
-                return;
-            }
-            if (!reply.ok) {
-                MacSourceFailed(m_macStepEvent, reply.error);
-                return;
-            }
-            MarkMacNumberSent(reply.number);
-        });
+        if (!options.newMac && source->KnowsAddresses())
+            ReadMacAddress();
+        else
+            TakeMacNumber();
         return;
     }
     const int number = options.macNumber;
@@ -307,6 +304,97 @@ void UnitJob::ReserveMacNumber(const QJsonObject &stepEvent)
         }
         MarkMacNumberSent(number);
     });
+}
+
+void UnitJob::ReadMacAddress()
+{
+    // An exchange runs now: a cancel goes to the engine and ends the step through it.
+    m_macReserving = false;
+    m_macReading = true;
+    EmitMacStep(m_macStepEvent);
+    auto store = std::make_unique<SnapshotSettingsStore>();
+    auto read = std::make_unique<ReadExchange>(*store);
+    read->SetQueries({QStringLiteral("ma")});
+    if (!Launch(std::move(store), std::move(read))) {
+        m_macReading = false;
+        StepOutcome outcome;
+        outcome.result = Verdict::kFailed;
+        outcome.exitStatus = ExitStatus::kNoCommunication;
+        outcome.message = QStringLiteral("The port is still busy with the last exchange");
+        EndStep(outcome);
+    }
+}
+
+void UnitJob::MacAddressRead(const ExchangeResult &result, const StepOutcome &outcome)
+{
+    m_macReading = false;
+    if (result.outcome != ExchangeResult::Outcome::Succeeded &&
+        result.outcome != ExchangeResult::Outcome::Incomplete) {
+        // No unit, an unsupported version, a cancel: nothing was taken or sent.
+        EndStep(outcome);
+        return;
+    }
+    // An address the unit would not tell gets a new number, as without a pool.
+    const QString address = result.Succeeded() ? m_store->Settings().macAddress : QString();
+    const int number = MacNumberOfAddress(address);
+    m_macReserving = true;
+    if (number < 0) {
+        TakeMacNumber();
+        return;
+    }
+    MacNumberSource *source = m_plan.macSource.get();
+    const int request = m_macRequest;
+    source->LookUp(
+        number, this, [this, source, request, number, address](const MacNumberLookup &found) {
+            if (!MacRequestCurrent(request))
+                return;
+            if (!found.ok) {
+                MacSourceFailed(m_macStepEvent, found.error);
+                return;
+            }
+            if (!found.confirmed || found.address.compare(address, Qt::CaseInsensitive) != 0) {
+                TakeMacNumber();
+                return;
+            }
+            m_macReserving = false;
+            m_macNumber = number;
+            m_macAddress = address;
+            StepOutcome kept;
+            kept.result = Verdict::kKept;
+            kept.details["mac"] = MacHex(number);
+            kept.details["macAddress"] = address;
+            kept.message = QStringLiteral("MAC address %1 kept: %2 shows MAC number %3 as "
+                                          "confirmed for it")
+                               .arg(address, source->Describe(), MacNumberText(number));
+            EndStep(kept);
+        });
+}
+
+void UnitJob::TakeMacNumber()
+{
+    MacNumberSource *source = m_plan.macSource.get();
+    const int request = m_macRequest;
+    source->Take(MacHolder(), this, [this, source, request](const MacNumberReply &reply) {
+        if (!MacRequestCurrent(request)) {
+            // Cancelled while waiting: the number never went out.
+            if (reply.ok)
+                source->GiveBack(reply.number, this, [](const MacNumberReply &) {});
+            return;
+        }
+        if (!reply.ok) {
+            MacSourceFailed(m_macStepEvent, reply.error);
+            return;
+        }
+        MarkMacNumberSent(reply.number);
+    });
+}
+
+void UnitJob::EmitMacStep(const QJsonObject &stepEvent)
+{
+    if (m_macStepEmitted)
+        return;
+    m_macStepEmitted = true;
+    m_report.Emit(stepEvent);
 }
 
 void UnitJob::MarkMacNumberSent(int number)
@@ -337,7 +425,7 @@ void UnitJob::StartMacExchange(QJsonObject stepEvent, int number)
     auto store = std::make_unique<SnapshotSettingsStore>();
     auto mac = std::make_unique<MacAssignment>(*store);
     mac->SetNumber(number);
-    m_report.Emit(stepEvent);
+    EmitMacStep(stepEvent);
     if (!Launch(std::move(store), std::move(mac))) {
         // The line never went out: a taken number goes back.
         if (m_macFromCounter && m_plan.macSource)
@@ -353,7 +441,7 @@ void UnitJob::StartMacExchange(QJsonObject stepEvent, int number)
 void UnitJob::MacSourceFailed(const QJsonObject &stepEvent, const QString &error)
 {
     m_macReserving = false;
-    m_report.Emit(stepEvent);
+    EmitMacStep(stepEvent);
     StepOutcome outcome;
     outcome.result = Verdict::kFailed;
     outcome.exitStatus = ExitStatus::kFileUnusable;
@@ -409,7 +497,8 @@ void UnitJob::EndStep(const StepOutcome &given)
         return object;
     };
     QString error;
-    if (!m_record.Step(m_round, withResult(fields), &error) && outcome.result == Verdict::kOk) {
+    if (!m_record.Step(m_round, withResult(fields), &error) && (outcome.result == Verdict::kOk ||
+                                                        outcome.result == Verdict::kKept)) {
         // A unit without its record line is not done: the line must be written again.
         outcome.result = Verdict::kFailed;
         outcome.exitStatus = ExitStatus::kFileUnusable;
@@ -427,7 +516,7 @@ void UnitJob::EndStep(const StepOutcome &given)
         done["mac"] = outcome.details["mac"];
     m_stepsDone.append(done);
 
-    if (outcome.result != Verdict::kOk) {
+    if (outcome.result != Verdict::kOk && outcome.result != Verdict::kKept) {
         m_outcome.result = outcome.result;
         m_outcome.exitStatus = outcome.exitStatus;
         m_outcome.error = outcome.error;

@@ -71,6 +71,14 @@ private:
     // number that never went out is given back. Each waits for the source without stalling
     // anything else; a cancel meanwhile sends nothing.
     void ReserveMacNumber(const QJsonObject &stepEvent);
+    // --next from a source that keeps addresses: the unit's address is read first ("ma" only)
+    // and looked up; a reworked unit whose number is confirmed for that address keeps it
+    // (result "kept", nothing sent), any other takes a new one.
+    void ReadMacAddress();
+    void MacAddressRead(const ExchangeResult &result, const StepOutcome &outcome);
+    void TakeMacNumber();
+    // The step event goes out once, before the address read or else before the "ma" line.
+    void EmitMacStep(const QJsonObject &stepEvent);
     void MarkMacNumberSent(int number);
     void StartMacExchange(QJsonObject stepEvent, int number);
     void MacSourceFailed(const QJsonObject &stepEvent, const QString &error);
@@ -129,5 +137,7 @@ private:
     int m_macRequest = 0;
     // Waiting for the source before the exchange: the step event not yet emitted.
     bool m_macReserving = false;
+    bool m_macReading = false; // the unit's address is being read
+    bool m_macStepEmitted = false;
     QJsonObject m_macStepEvent;
 };

@@ -78,7 +78,42 @@ QList<QStringList> Migrations(bool postgres)
                                 "BEGIN SELECT RAISE(ABORT, 'a MAC number given out is never "
                                 "given again'); END");
     }
-    return {first};
+    // Schema 2: the production record. Every line the record file would hold, whole (`line`,
+    // JSON as the file has it), with the fields a report selects and groups by in columns of
+    // their own. Appended only: no program changes or removes a line.
+    QStringList record = {
+        QStringLiteral("CREATE TABLE record_lines (%1,"
+                       " time_ms BIGINT NOT NULL," // the line's `time`, ms since 1970 (UTC)
+                       " kind TEXT NOT NULL CHECK (kind IN ('start', 'step', 'unit')),"
+                       " run_id TEXT NOT NULL, station TEXT NOT NULL, port TEXT NOT NULL,"
+                       " round INTEGER NOT NULL,"
+                       " step TEXT,"          // step lines
+                       " result TEXT,"        // step and unit lines
+                       " failed_step TEXT,"   // unit lines that did not succeed
+                       " message TEXT,"       // step and unit lines
+                       " duration_ms BIGINT," // step and unit lines
+                       " mac_sent INTEGER,"   // the number whose "ma" line went out
+                       " line TEXT NOT NULL)")
+            .arg(id),
+        QStringLiteral("CREATE INDEX record_lines_by_time ON record_lines (time_ms)"),
+        QStringLiteral("CREATE INDEX record_lines_by_unit ON record_lines (run_id, port, round)"),
+    };
+    if (postgres) {
+        record << QStringLiteral("CREATE FUNCTION record_lines_append_only() RETURNS trigger "
+                                 "LANGUAGE plpgsql AS $$ BEGIN RAISE EXCEPTION 'the production "
+                                 "record is appended to only'; END $$")
+               << QStringLiteral("CREATE TRIGGER record_lines_append_only BEFORE UPDATE OR "
+                                 "DELETE ON record_lines FOR EACH ROW "
+                                 "EXECUTE FUNCTION record_lines_append_only()");
+    } else {
+        record << QStringLiteral("CREATE TRIGGER record_lines_no_update BEFORE UPDATE ON "
+                                 "record_lines BEGIN SELECT RAISE(ABORT, 'the production "
+                                 "record is appended to only'); END")
+               << QStringLiteral("CREATE TRIGGER record_lines_no_delete BEFORE DELETE ON "
+                                 "record_lines BEGIN SELECT RAISE(ABORT, 'the production "
+                                 "record is appended to only'); END");
+    }
+    return {first, record};
 }
 
 } // namespace
@@ -880,12 +915,16 @@ bool MacPoolDatabase::GrantStation(const QString &role, QString *error)
             // change to a number given out); the history can be read and appended, never
             // changed or emptied.
             const QStringList grants = {
-                QStringLiteral("REVOKE ALL ON schema_version, mac_numbers, mac_history FROM %1"),
+                QStringLiteral("REVOKE ALL ON schema_version, mac_numbers, mac_history, "
+                               "record_lines FROM %1"),
                 QStringLiteral("GRANT SELECT ON schema_version TO %1"),
                 QStringLiteral("GRANT SELECT, UPDATE (state, station, port, run_id, token, "
                                "lease_until_ms, changed_ms, address, reason) ON mac_numbers TO %1"),
                 QStringLiteral("GRANT SELECT, INSERT ON mac_history TO %1"),
                 QStringLiteral("GRANT USAGE ON SEQUENCE mac_history_id_seq TO %1"),
+                // The record: appended to and read back, never changed.
+                QStringLiteral("GRANT SELECT, INSERT ON record_lines TO %1"),
+                QStringLiteral("GRANT USAGE ON SEQUENCE record_lines_id_seq TO %1"),
             };
             for (const QString &grant : grants) {
                 if (!Exec(grant.arg(r), failure))

@@ -67,7 +67,8 @@ struct MacPoolStatus
 
 // The latest schema this program knows. Migrations bring older pools up to it; a pool made by a
 // newer program is refused rather than guessed at.
-constexpr int kMacPoolSchemaVersion = 1;
+// 1: the pool; 2: the production record (record_lines).
+constexpr int kMacPoolSchemaVersion = 2;
 
 // One connection to a pool's database and every operation on it, each one short transaction.
 // Synchronous: it belongs to one thread (QtSql's rule), the worker thread of a DatabaseMacPool

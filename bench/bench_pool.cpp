@@ -110,7 +110,7 @@ bool KillRun(const QString &url, int size, int *sent, int *duplicates, int *kill
             sinceKill.restart();
             auto &victim = drivers[QRandomGenerator::global()->bounded(16)];
             if (victim->state() != QProcess::NotRunning) {
-                ::kill(pid_t(victim->processId()), SIGKILL);
+                victim->kill(); // SIGKILL
                 victim->waitForFinished(5000);
                 out += victim->readAllStandardOutput();
                 ++*killed;

@@ -29,7 +29,7 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath("record.jsonl");
-        ProductionRecord record;
+        RecordFile record;
         QString error;
         QVERIFY(record.Open(path, &error));
         QVERIFY(record.Append(Line(1), &error));
@@ -61,7 +61,7 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath("record.jsonl");
-        ProductionRecord record;
+        RecordFile record;
         QString error;
         QVERIFY(record.Open(path, &error));
         QVERIFY(record.Append(Line(1), &error));
@@ -75,7 +75,7 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath("record.jsonl");
-        ProductionRecord record;
+        RecordFile record;
         QString error;
         QVERIFY(record.Open(path, &error));
         // Replaced by a folder after the check: every append fails, and says where.

@@ -48,8 +48,8 @@ public:
     const UnitPort &Port() const { return m_unitPort; }
 
 signals:
-    // Exactly once for every round started, when it ends; may come from inside an exchange's
-    // call, so a receiver starts nothing from here.
+    // Exactly once for every round started, when it ends and its unit line was answered; a
+    // receiver starts nothing from here.
     void RoundFinished(UnitJob *job, int round);
 
 private:
@@ -62,8 +62,12 @@ private:
     // the engine runs one, so an exchange is never released while its engine runs it.
     bool Launch(std::unique_ptr<SnapshotSettingsStore> store, std::unique_ptr<Exchange> exchange);
     void OnFinished(const ExchangeResult &result);
+    // A step's end and the round's end each write their record line first, and go on when
+    // its answer came: a line that could not be written fails the step, or an ok round.
     void EndStep(const StepOutcome &outcome);
+    void StepWritten(StepOutcome outcome, const QJsonObject &fields, const QString &error);
     void EndRound();
+    void UnitWritten(QJsonObject verdict, const QString &error);
     // Saves or prints what a read found; a failure to do so fails the step.
     void SaveRead(const CommandQueue &lines, StepOutcome *outcome);
     // The MAC step around its exchange: the number is taken (or a typed one claimed) and marked
@@ -115,6 +119,8 @@ private:
     int m_stepIndex = 0;
     bool m_running = false;
     bool m_cancelRequested = false;
+    // A record line is being written: nothing of the round moves on until it is answered.
+    bool m_lineWriting = false;
     QString m_cancelledBy;
     QElapsedTimer m_roundClock;
     QElapsedTimer m_stepClock;

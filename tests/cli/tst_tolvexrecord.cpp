@@ -59,12 +59,13 @@ QStringList Sorted(const QList<QJsonObject> &lines)
     return texts;
 }
 
-QStringList MaNumbers(const SimUnit &sim)
+// The numbers of the "ma" lines a unit received.
+QList<int> MaNumbers(const SimUnit &sim)
 {
-    QStringList numbers;
+    QList<int> numbers;
     for (const QByteArray &line : sim.receivedLines()) {
         if (line.startsWith("ma"))
-            numbers << QString::fromLatin1(line.trimmed().right(4)).toLower();
+            numbers << line.trimmed().mid(2).toInt();
     }
     return numbers;
 }
@@ -183,7 +184,7 @@ private slots:
         };
         const QString file = NewRecord("file");
         QCOMPARE(job(file).ExitCode(), 6);
-        QStringList maBefore;
+        QList<int> maBefore;
         for (const auto &unit : sims)
             maBefore += MaNumbers(*unit);
         const QString record = NewRecord(kind);
@@ -229,17 +230,18 @@ private slots:
         }
 
         // Every number that went out this run is in exactly one step line.
-        QStringList ma;
+        QList<int> ma;
         for (const auto &unit : sims)
             ma += MaNumbers(*unit);
-        for (const QString &number : maBefore)
+        for (int number : maBefore)
             ma.removeOne(number);
         QCOMPARE(ma.size(), 4);
-        for (const QString &number : ma) {
+        for (int number : ma) {
             int count = 0;
             for (const QJsonObject &line : lines)
-                count += line.value("kind") == "step" && line.value("macSent") == number;
-            QVERIFY2(count == 1, qPrintable(number));
+                count += line.value("kind") == "step" &&
+                         line.value("macSent").toString().toInt(nullptr, 16) == number;
+            QVERIFY2(count == 1, qPrintable(QString::number(number, 16)));
         }
     }
 

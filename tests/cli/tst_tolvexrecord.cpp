@@ -162,6 +162,7 @@ private slots:
         QTest::addColumn<QString>("kind");
         QTest::newRow("file") << "file";
         QTest::newRow("sqlite") << "sqlite";
+        QTest::newRow("sqlite, the pool's database") << "sqlite pool";
         QTest::newRow("postgresql") << "postgresql";
     }
 
@@ -175,20 +176,26 @@ private slots:
         const QStringList units{sim(), sim({"--wrong-echo", "ba"}), sim()};
         const QString settings = path("cfg.txt");
         QVERIFY(WriteTestFile(settings, kSettings));
-        auto job = [&](const QString &record) {
+        auto job = [&](const QString &record, QString pool) {
+            if (pool.isEmpty())
+                pool = NewPool();
             TolvexRun run;
             run.Run({"--record", record, "--rounds", "2", "-p", units[0], "-p", units[1], "-p",
                      units[2], "write", settings, "+", "assign-mac", "--next", "--new", "--pool",
-                     NewPool()});
+                     pool});
             return run;
         };
         const QString file = NewRecord("file");
-        QCOMPARE(job(file).ExitCode(), 6);
+        QCOMPARE(job(file, QString()).ExitCode(), 6);
         QList<int> maBefore;
         for (const auto &unit : sims)
             maBefore += MaNumbers(*unit);
-        const QString record = NewRecord(kind);
-        const TolvexRun run = job(record);
+        const QString record = NewRecord(kind.section(' ', 0, 0));
+        if (kind.endsWith("pool")) {
+            TolvexRun init;
+            QVERIFY(init.Run({"pool", "init", "--pool", record, "--range", "2000-20FF"}));
+        }
+        const TolvexRun run = job(record, kind.endsWith("pool") ? record : QString());
         QCOMPARE(run.ExitCode(), 6);
         QVERIFY2(!run.Err().contains("record"), qPrintable(run.Err()));
 

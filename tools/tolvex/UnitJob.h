@@ -30,7 +30,8 @@ public:
     ~UnitJob() override;
 
     // Runs every step on the unit now on the port; `round` counts from 1. The first step
-    // starts from the event loop. False, with nothing changed, while a round runs.
+    // starts from the event loop once the round's start line is answered. False, with nothing
+    // changed, while a round runs.
     bool StartRound(int round);
     // A round that is cancelled before it could start (during the image build): it ends
     // from the event loop, with its "cancelled" step in the events and the record.

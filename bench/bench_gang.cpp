@@ -153,11 +153,11 @@ int main(int argc, char *argv[])
     }
     // A station keeps a record: its lines' cost per unit cycle, against one unit with a record.
     const GangFigures plain = RunGang(32);
-    for (const QString kind : {QStringLiteral("file"), QStringLiteral("sqlite")}) {
+    for (const char *kind : {"file", "sqlite"}) {
         const GangFigures recordOne = RunGang(1, kind);
         const GangFigures recordGang = RunGang(32, kind);
         std::printf("gang of 32 with a record (%s): %.2f s, tool CPU %.3f s, exit status %d\n",
-                    qPrintable(kind), recordGang.seconds, recordGang.cpuSeconds,
+                    kind, recordGang.seconds, recordGang.cpuSeconds,
                     recordGang.exitCode);
         if (recordOne.exitCode != 0 || recordGang.exitCode != 0) {
             std::printf("gang: the runs with a record failed\n");

@@ -3,6 +3,7 @@
 #include "exchanges/MacCounter.h"
 
 #include <QAtomicInt>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -11,7 +12,6 @@
 namespace {
 
 QAtomicInt g_connectionCount;
-
 
 QString QueryError(const QSqlQuery &query)
 {
@@ -164,7 +164,7 @@ MacPoolDatabase::~MacPoolDatabase()
 
 QString MacPoolDatabase::Describe() const
 {
-    return QStringLiteral("MAC pool ") + PoolUrlText(m_url);
+    return m_subject + QLatin1Char(' ') + PoolUrlText(m_url);
 }
 
 QString MacPoolDatabase::Now() const
@@ -262,8 +262,8 @@ bool MacPoolDatabase::CheckSchema(QString *error)
 {
     QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
     if (!query.exec(QStringLiteral("SELECT MAX(version) FROM schema_version")) || !query.next()) {
-        *error = QStringLiteral("it is not set up as a MAC pool (%1); run 'tolvex pool init'")
-                     .arg(QueryError(query));
+        *error = QStringLiteral("it is not set up as a %1 (%2); run 'tolvex pool init'")
+                     .arg(m_subject, QueryError(query));
         return false;
     }
     const int version = query.value(0).toInt();
@@ -300,9 +300,13 @@ bool MacPoolDatabase::Run(const Work &work, bool create, QString *error)
         QString failure;
         const QString begin =
             m_postgres ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE");
-        if (Exec(begin, &failure) && work(&failure) == Outcome::Done &&
-            Exec(QStringLiteral("COMMIT"), &failure))
-            return true;
+        if (Exec(begin, &failure)) {
+            const Outcome outcome = work(&failure);
+            if (outcome == Outcome::Tried && Exec(QStringLiteral("ROLLBACK"), &failure))
+                return true;
+            if (outcome == Outcome::Done && Exec(QStringLiteral("COMMIT"), &failure))
+                return true;
+        }
         QString ignored;
         Exec(QStringLiteral("ROLLBACK"), &ignored);
         *error = Describe() + QStringLiteral(": ") + failure;
@@ -315,6 +319,92 @@ bool MacPoolDatabase::Run(const Work &work, bool create, QString *error)
             return false;
     }
     return false;
+}
+
+bool MacPoolDatabase::CreateIfMissing(QString *error)
+{
+    if (m_postgres || QFileInfo::exists(m_url.path))
+        return true;
+    // Two stations creating it at once: the second finds the schema in place and adds nothing.
+    return Run(
+        [&](QString *failure) { return Migrate(failure) ? Outcome::Done : Outcome::SqlFailed; },
+        true, error);
+}
+
+bool MacPoolDatabase::CheckRecord(QString *error)
+{
+    // A whole line, so every constraint, trigger and privilege an append meets is met here.
+    const QJsonObject probe{{"kind", "start"},  {"time", "1970-01-01T00:00:00.000Z"},
+                            {"runId", "check"}, {"station", "check"},
+                            {"port", "check"},  {"round", 0}};
+    return Run(
+        [&](QString *failure) {
+            return InsertRecordLine(probe, QByteArray("{}"), failure) ? Outcome::Tried
+                                                                      : Outcome::SqlFailed;
+        },
+        false, error);
+}
+
+bool MacPoolDatabase::AppendRecordLine(const QJsonObject &line, const QByteArray &text,
+                                       QString *error)
+{
+    return Run(
+        [&](QString *failure) {
+            return InsertRecordLine(line, text, failure) ? Outcome::Done : Outcome::SqlFailed;
+        },
+        false, error);
+}
+
+bool MacPoolDatabase::InsertRecordLine(const QJsonObject &line, const QByteArray &text,
+                                       QString *error)
+{
+    auto optionalText = [&line](const char *key) {
+        const QJsonValue value = line.value(QLatin1String(key));
+        return value.isString() ? QVariant(value.toString()) : QVariant();
+    };
+    const QDateTime time =
+        QDateTime::fromString(line.value(QLatin1String("time")).toString(), Qt::ISODateWithMs);
+    if (!time.isValid()) {
+        *error = QStringLiteral("the line's time \"%1\" is not a time")
+                     .arg(line.value(QLatin1String("time")).toString());
+        return false;
+    }
+    QVariant macSent;
+    const QString sent = line.value(QLatin1String("macSent")).toString();
+    if (!sent.isEmpty()) {
+        bool ok = false;
+        const int number = sent.toInt(&ok, 16);
+        if (!ok || sent.size() != 4) {
+            *error = QStringLiteral("the line's macSent \"%1\" is not 4 hex digits").arg(sent);
+            return false;
+        }
+        macSent = number;
+    }
+    const QJsonValue duration = line.value(QLatin1String("durationMs"));
+    QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
+    query.prepare(QStringLiteral(
+        "INSERT INTO record_lines (time_ms, kind, run_id, station, port, round, step, result, "
+        "failed_step, message, duration_ms, mac_sent, line) VALUES (:time, :kind, :run, "
+        ":station, :port, :round, :step, :result, :failed, :message, :duration, :mac, :line)"));
+    query.bindValue(QStringLiteral(":time"), time.toMSecsSinceEpoch());
+    query.bindValue(QStringLiteral(":kind"), line.value(QLatin1String("kind")).toString());
+    query.bindValue(QStringLiteral(":run"), line.value(QLatin1String("runId")).toString());
+    query.bindValue(QStringLiteral(":station"), line.value(QLatin1String("station")).toString());
+    query.bindValue(QStringLiteral(":port"), line.value(QLatin1String("port")).toString());
+    query.bindValue(QStringLiteral(":round"), line.value(QLatin1String("round")).toInt());
+    query.bindValue(QStringLiteral(":step"), optionalText("step"));
+    query.bindValue(QStringLiteral(":result"), optionalText("result"));
+    query.bindValue(QStringLiteral(":failed"), optionalText("failedStep"));
+    query.bindValue(QStringLiteral(":message"), optionalText("message"));
+    query.bindValue(QStringLiteral(":duration"),
+                    duration.isDouble() ? QVariant(qint64(duration.toDouble())) : QVariant());
+    query.bindValue(QStringLiteral(":mac"), macSent);
+    query.bindValue(QStringLiteral(":line"), QString::fromUtf8(text));
+    if (!query.exec()) {
+        *error = QueryError(query);
+        return false;
+    }
+    return true;
 }
 
 bool MacPoolDatabase::AppendHistory(int number, const QString &state, const QString &detail,

@@ -3,6 +3,8 @@
 #include "PoolUrl.h"
 #include "exchanges/MacNumberSource.h"
 
+#include <QByteArray>
+#include <QJsonObject>
 #include <QList>
 #include <QSqlDatabase>
 #include <QString>
@@ -85,6 +87,18 @@ public:
 
     // "MAC pool postgresql://line1/tolvex": for every message about this pool.
     QString Describe() const;
+    // What the database is to its user, as messages name it ("MAC pool" unless set): the same
+    // database may hold a line's pool and its production record.
+    void DescribeAs(const QString &subject) { m_subject = subject; }
+
+    // The production record (record_lines). CreateIfMissing makes an SQLite file that does not
+    // exist yet with the whole schema, as a missing record file is created; it does nothing to
+    // an existing one or to PostgreSQL. CheckRecord: reachable, at this program's schema, and a
+    // line can be inserted (tried and rolled back). AppendRecordLine inserts one line, `text` as
+    // the record file would hold it, with the columns a report selects on taken from `line`.
+    bool CreateIfMissing(QString *error);
+    bool CheckRecord(QString *error);
+    bool AppendRecordLine(const QJsonObject &line, const QByteArray &text, QString *error);
 
     // Station side; `token` names one reservation (see DatabaseMacPool).
     MacNumberReply Take(const MacNumberHolder &holder, const QString &token);
@@ -110,6 +124,7 @@ private:
     enum class Outcome
     {
         Done,      // committed (or nothing to do)
+        Tried,     // worked, and rolled back as asked: a check that changes nothing
         SqlFailed, // rolled back; *error says why
     };
     using Work = std::function<Outcome(QString *error)>;
@@ -122,6 +137,7 @@ private:
     bool Run(const Work &work, bool create, QString *error);
     bool Exec(const QString &sql, QString *error);
     bool Migrate(QString *error);
+    bool InsertRecordLine(const QJsonObject &line, const QByteArray &text, QString *error);
     bool AppendHistory(int number, const QString &state, const QString &detail, QString *error);
     MacNumberReply Failed(int number, const QString &error) const;
     // Inside a transaction: the number's row; ok false (and *failure) on an SQL error. `token`
@@ -133,6 +149,7 @@ private:
     PoolUrl m_url;
     MacPoolTimeouts m_timeouts;
     QString m_connectionName;
+    QString m_subject = QStringLiteral("MAC pool");
     bool m_postgres = false;
 };
 

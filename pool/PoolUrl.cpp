@@ -6,7 +6,7 @@
 namespace {
 
 const QString kPasswordAdvice = QStringLiteral(
-    "a MAC pool URL must not carry a password (it would show in process lists and logs); "
+    "a database URL must not carry a password (it would show in process lists and logs); "
     "use ~/.pgpass, PGPASSWORD or a service file instead");
 
 bool ParsePostgres(const QString &text, PoolUrl *url, QString *error)

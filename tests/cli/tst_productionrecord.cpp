@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <memory>
 #include <sys/resource.h>
 
 class TestProductionRecord : public QObject
@@ -29,7 +30,7 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath("record.jsonl");
-        ProductionRecord record;
+        RecordFile record;
         QString error;
         QVERIFY(record.Open(path, &error));
         QVERIFY(record.Append(Line(1), &error));
@@ -61,7 +62,7 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath("record.jsonl");
-        ProductionRecord record;
+        RecordFile record;
         QString error;
         QVERIFY(record.Open(path, &error));
         QVERIFY(record.Append(Line(1), &error));
@@ -71,11 +72,51 @@ private slots:
         QCOMPARE(ReadTestFile(path), QByteArray("{\"padding\":\"\",\"unit\":2}\n"));
     }
 
+    // Appends answer once each, in order, from the event loop and never inside the call; a
+    // context gone by then hears nothing, and its lines are written all the same.
+    void asynchronousAppends_answerOnceInOrder_neverToAContextGone()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("record.jsonl");
+        RecordFile file;
+        QString error;
+        QVERIFY(file.Open(path, &error));
+        QList<int> answered;
+        int late = 0;
+        {
+            FileProductionRecord record(file, path);
+            QCOMPARE(record.Name(), path);
+            QObject context;
+            auto gone = std::make_unique<QObject>();
+            for (int i = 0; i < 50; ++i) {
+                record.Append(Line(i), &context, [&answered, i](const QString &failure) {
+                    QVERIFY(failure.isEmpty());
+                    answered << i;
+                });
+                record.Append(Line(100 + i), gone.get(), [&late](const QString &) { ++late; });
+            }
+            QVERIFY(answered.isEmpty());
+            gone.reset();
+            QTRY_COMPARE(answered.size(), 50);
+            QTest::qWait(50);
+        }
+        QCOMPARE(late, 0);
+        for (int i = 0; i < answered.size(); ++i)
+            QCOMPARE(answered[i], i);
+        const QList<QByteArray> lines = ReadTestFile(path).split('\n');
+        QCOMPARE(lines.size(), 101);
+        for (int i = 0; i < 50; ++i) {
+            QCOMPARE(QJsonDocument::fromJson(lines[2 * i]).object().value("unit").toInt(), i);
+            QCOMPARE(QJsonDocument::fromJson(lines[2 * i + 1]).object().value("unit").toInt(),
+                     100 + i);
+        }
+    }
+
     void recordThatCannotBeWritten_isAnErrorNamingIt()
     {
         QTemporaryDir dir;
         const QString path = dir.filePath("record.jsonl");
-        ProductionRecord record;
+        RecordFile record;
         QString error;
         QVERIFY(record.Open(path, &error));
         // Replaced by a folder after the check: every append fails, and says where.

@@ -1158,14 +1158,19 @@ private slots:
     void model_randomUnitsStepsRoundsSignals_invariantsHold_data()
     {
         QTest::addColumn<unsigned>("seed");
+        QTest::addColumn<bool>("sqliteRecord");
         for (unsigned seed : {3u, 11u, 12u, 27u})
-            QTest::addRow("seed %u", seed) << seed;
+            QTest::addRow("seed %u", seed) << seed << false;
+        for (unsigned seed : {3u, 12u})
+            QTest::addRow("seed %u, record in SQLite", seed) << seed << true;
     }
     void model_randomUnitsStepsRoundsSignals_invariantsHold()
     {
         QFETCH(unsigned, seed);
+        QFETCH(bool, sqliteRecord);
         GangModel::Options options;
         options.seed = seed;
+        options.sqliteRecord = sqliteRecord;
         options.minUnits = 4;
         options.maxUnits = 8;
         const GangModel::Outcome outcome = GangModel::Run(options, dir->path());

@@ -357,6 +357,15 @@ private slots:
         QCOMPARE(one.Events("result").size(), 1);
         QCOMPARE(one.Events("run").value(0).value("station").toString(), QString("bench"));
         QVERIFY(QFile::exists(path("got.txt")));
+
+        // A record in an SQLite file is found from the station file's folder too.
+        const QString inDatabase =
+            file("line/db.txt",
+                 ("port = " + first + "\nsteps = read\nrecord = sqlite:line.db\n").toLocal8Bit());
+        TolvexRun database;
+        QVERIFY(database.Run({"--json", "--station-file", inDatabase}));
+        QCOMPARE(database.ExitCode(), 0);
+        QVERIFY(QFile::exists(path("line/line.db")));
     }
 
     void stationFile_badLine_namedWithItsNumber()

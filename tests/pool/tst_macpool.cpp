@@ -11,6 +11,7 @@
 #include "support/TolvexRun.h"
 
 #include <QHash>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSet>
 #include <QSqlDatabase>
@@ -349,6 +350,8 @@ private slots:
             << "UPDATE mac_numbers SET state = 'free' WHERE state = 'confirmed'";
         QTest::newRow("renumber") << "UPDATE mac_numbers SET number = 200 WHERE number = 1";
         QTest::newRow("change the schema") << "DROP TABLE mac_history";
+        QTest::newRow("rewrite the record") << "UPDATE record_lines SET result = 'ok'";
+        QTest::newRow("empty the record") << "DELETE FROM record_lines";
     }
 
     // A station's role takes numbers and appends to the history, and can do nothing else.
@@ -374,6 +377,16 @@ private slots:
         QVERIFY2(taken.ok, qPrintable(taken.error));
         QVERIFY(Wait<R>([&](QObject *c, Done d) { pool.MarkSent(taken.number, c, d); }).ok);
         QVERIFY(Wait<R>([&](QObject *c, Done d) { pool.Confirm(taken.number, "a", c, d); }).ok);
+        // ... and appends to the production record.
+        {
+            MacPoolDatabase record(parsed, {});
+            const QJsonObject line{{"kind", "unit"},     {"time", "2026-01-02T03:04:05.678Z"},
+                                   {"runId", "r"},       {"station", "st"},
+                                   {"port", "p"},        {"round", 1},
+                                   {"result", "failed"}, {"macSent", "00FF"}};
+            QVERIFY2(record.CheckRecord(&error), qPrintable(error));
+            QVERIFY2(record.AppendRecordLine(line, "{}", &error), qPrintable(error));
+        }
 
         const QString database = url.section(QLatin1Char('/'), -1);
         QProcess psql;

@@ -12,6 +12,8 @@
 #include <QJsonObject>
 #include <QMap>
 #include <QSet>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 
 #include <algorithm>
 #include <csignal>
@@ -192,6 +194,24 @@ void CheckEvents(const QList<QJsonObject> &events, const QStringList &ports, int
             QStringLiteral("%1 rounds ended, only %2 asked for").arg(*roundsEnded).arg(rounds));
 }
 
+// The lines of a record in an SQLite database, in the order they were written.
+QList<QJsonObject> DatabaseLines(const QString &path)
+{
+    QList<QJsonObject> lines;
+    const QString name = QStringLiteral("gang-model-record");
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        QSqlQuery query(db);
+        if (db.open() && query.exec(QStringLiteral("SELECT line FROM record_lines ORDER BY id"))) {
+            while (query.next())
+                lines << QJsonDocument::fromJson(query.value(0).toString().toUtf8()).object();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return lines;
+}
+
 // A record line's kind; a line without one is a step's, as lines were before kinds.
 QString Kind(const QJsonObject &line)
 {
@@ -320,7 +340,7 @@ GangModel::Outcome GangModel::Run(const Options &options, const QString &folder)
     for (int i = 0; i < image.size(); ++i)
         image[i] = char((i * 131 + 7) & 0xFF);
     const QString counter = folder + "/counter.txt";
-    const QString record = folder + "/record.jsonl";
+    const QString record = options.sqliteRecord ? folder + "/record.db" : folder + "/record.jsonl";
     if (!WriteTestFile(folder + "/cfg.txt", kSettings) ||
         !WriteTestFile(folder + "/image.bin", image) || !WriteTestFile(counter, kCounter)) {
         outcome.violations << QStringLiteral("cannot write the files in %1").arg(folder);
@@ -338,8 +358,10 @@ GangModel::Outcome GangModel::Run(const Options &options, const QString &folder)
         ports << link;
     }
 
-    QStringList arguments{TolvexRun::Program(), "--json", "--record", record,
-                          "--counter",          counter,  "--rounds", QString::number(rounds)};
+    QStringList arguments{TolvexRun::Program(), "--json",
+                          "--record",           options.sqliteRecord ? "sqlite:" + record : record,
+                          "--counter",          counter,
+                          "--rounds",           QString::number(rounds)};
     for (const QString &port : ports)
         arguments << "--port" << port;
     for (int s = 0; s < pool.size(); ++s)
@@ -415,8 +437,10 @@ GangModel::Outcome GangModel::Run(const Options &options, const QString &folder)
     // start line before its step lines and one unit line after them, with the round's verdict;
     // one run id throughout, the run event's; and every MAC number that went out in exactly one
     // step line.
-    const QList<QJsonObject> lines =
-        QFile::exists(record) ? TolvexRun::ParseLines(ReadTestFile(record)) : QList<QJsonObject>();
+    const QList<QJsonObject> lines = !QFile::exists(record) ? QList<QJsonObject>()
+                                     : options.sqliteRecord
+                                         ? DatabaseLines(record)
+                                         : TolvexRun::ParseLines(ReadTestFile(record));
     CheckRecord(events, lines, &outcome.violations);
     QMap<QString, int> recorded;
     for (const QJsonObject &line : lines) {

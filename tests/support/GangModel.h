@@ -23,6 +23,8 @@ public:
         // without them.
         bool silentUnits = true;
         int timeoutMs = 120000;
+        // The record in an SQLite database instead of a file; the lines are checked alike.
+        bool sqliteRecord = false;
     };
 
     struct Outcome

@@ -459,7 +459,18 @@ bool ApplyStationFile(CliOptions *o, QString *error, int *exitStatus)
         } else if (key == QLatin1String("pool")) {
             pool = value;
         } else if (key == QLatin1String("record")) {
-            record = resolved(value);
+            // A file's path is taken from the file's folder; a database URL as it is, and the
+            // path of an SQLite one from the folder too.
+            if (value.startsWith(QLatin1String("sqlite:")) ||
+                value.startsWith(QLatin1String("file:"))) {
+                const qsizetype colon = value.indexOf(QLatin1Char(':'));
+                record = value.left(colon + 1) + resolved(value.mid(colon + 1));
+            } else if (value.startsWith(QLatin1String("postgresql://")) ||
+                       value.startsWith(QLatin1String("postgres://"))) {
+                record = value;
+            } else {
+                record = resolved(value);
+            }
         } else if (key == QLatin1String("comports")) {
             comports = resolved(value);
         } else {

@@ -1,4 +1,6 @@
 #include "JobPlan.h"
+
+#include "DatabaseRecord.h"
 #include "settings/FileLocations.h"
 
 #include "exchanges/MacCounter.h"
@@ -282,10 +284,12 @@ bool PrepareJob(const CliOptions &options, const QString &programFolder, JobPlan
     }
     plan->recordPath = options.recordPath;
     plan->checkOnly = options.check;
-    if (!options.recordPath.isEmpty() && !CheckRecordWritable(options.recordPath, error)) {
-        *exitStatus = ExitStatus::kFileUnusable;
+    // A record that cannot take a line stops the run before anything is sent; a run makes a
+    // missing SQLite record with its schema here, --check makes nothing.
+    if (!options.recordPath.isEmpty() &&
+        !CheckProductionRecord(options.recordPath, !options.check, &plan->recordName, exitStatus,
+                               error))
         return false;
-    }
     for (const StepOptions &stepOptions : options.steps) {
         StepPlan step;
         step.options = stepOptions;

@@ -47,6 +47,9 @@ struct JobPlan
     int counterNext = -1;  // the number the counter held at the check; -1 without --next
     int numbersNeeded = 0; // MAC numbers the run takes at most (per round for a loop)
     QString recordPath;
+    // How record lines and the plan name the record: the absolute file, or the database URL
+    // without a password.
+    QString recordName;
     QString portMapPath; // the COM name map used, empty for none
     QString station;
     // One run of this process: in the `run` event, every record line and every MAC number's

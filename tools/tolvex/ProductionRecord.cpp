@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QJsonDocument>
+#include <QPointer>
 
 #ifdef Q_OS_WIN
 #include <string>
@@ -52,7 +53,7 @@ HANDLE OpenRecord(const QString &path)
 
 } // namespace
 
-bool ProductionRecord::Open(const QString &path, QString *error)
+bool RecordFile::Open(const QString &path, QString *error)
 {
     const HANDLE handle = OpenRecord(path);
     if (handle == INVALID_HANDLE_VALUE) {
@@ -65,7 +66,7 @@ bool ProductionRecord::Open(const QString &path, QString *error)
     return true;
 }
 
-bool ProductionRecord::Append(const QJsonObject &line, QString *error)
+bool RecordFile::Append(const QJsonObject &line, QString *error)
 {
     const QByteArray bytes = LineBytes(line);
     const HANDLE handle = OpenRecord(m_path);
@@ -126,7 +127,7 @@ int OpenRecord(const QString &path)
 
 } // namespace
 
-bool ProductionRecord::Open(const QString &path, QString *error)
+bool RecordFile::Open(const QString &path, QString *error)
 {
     const int fd = OpenRecord(path);
     if (fd < 0) {
@@ -138,7 +139,7 @@ bool ProductionRecord::Open(const QString &path, QString *error)
     return true;
 }
 
-bool ProductionRecord::Append(const QJsonObject &line, QString *error)
+bool RecordFile::Append(const QJsonObject &line, QString *error)
 {
     const QByteArray bytes = LineBytes(line);
     const int fd = OpenRecord(m_path);
@@ -192,3 +193,71 @@ bool ProductionRecord::Append(const QJsonObject &line, QString *error)
 }
 
 #endif
+
+RecordThread::RecordThread(const QString &name)
+{
+    m_thread.setObjectName(name);
+    m_worker = new QObject;
+    m_worker->moveToThread(&m_thread);
+    m_thread.start();
+}
+
+RecordThread::~RecordThread()
+{
+    Finish({});
+    m_thread.wait();
+    delete m_worker;
+}
+
+void RecordThread::Post(QObject *context, std::function<QString()> write,
+                        ProductionRecord::Done done)
+{
+    // Made here, on the context's thread, and only ever read there.
+    QPointer<QObject> alive(context);
+    QObject *relay = &m_relay;
+    QMetaObject::invokeMethod(
+        m_worker,
+        [relay, alive, done = std::move(done), write = std::move(write)] {
+            const QString error = write();
+            QMetaObject::invokeMethod(
+                relay,
+                [alive, done, error] {
+                    if (alive)
+                        done(error);
+                },
+                Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+}
+
+void RecordThread::Finish(std::function<void()> last)
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    QMetaObject::invokeMethod(
+        m_worker,
+        [last = std::move(last)] {
+            if (last)
+                last();
+            QThread::currentThread()->quit();
+        },
+        Qt::QueuedConnection);
+}
+
+FileProductionRecord::FileProductionRecord(const RecordFile &file, const QString &absolutePath)
+    : m_file(file), m_name(absolutePath), m_thread(QStringLiteral("record file"))
+{
+}
+
+void FileProductionRecord::Append(const QJsonObject &line, QObject *context, Done done)
+{
+    RecordFile *file = &m_file;
+    m_thread.Post(
+        context,
+        [file, line] {
+            QString error;
+            return file->Append(line, &error) ? QString() : error;
+        },
+        std::move(done));
+}

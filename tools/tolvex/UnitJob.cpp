@@ -17,6 +17,19 @@
 #include <cstdio>
 #include <cstring>
 
+namespace {
+
+// A step's fields with its verdict, as its record line and its step-end event carry them.
+QJsonObject WithResult(QJsonObject object, const StepOutcome &outcome)
+{
+    object["result"] = outcome.result;
+    object["error"] = outcome.error;
+    object["message"] = outcome.message;
+    return object;
+}
+
+} // namespace
+
 UnitJob::UnitJob(const JobPlan &plan, const UnitPort &port, EventSink &events,
                  ProductionRecord *record, QObject *parent)
     : QObject(parent), m_plan(plan), m_unitPort(port), m_report(events, port.name),
@@ -46,10 +59,7 @@ UnitJob::~UnitJob()
 
 bool UnitJob::StartRound(int round)
 {
-    if (!BeginRound(round))
-        return false;
-    QueueStep();
-    return true;
+    return BeginRound(round);
 }
 
 bool UnitJob::CancelBeforeStart(int round, const QString &byWhom)
@@ -58,7 +68,6 @@ bool UnitJob::CancelBeforeStart(int round, const QString &byWhom)
         return false;
     m_cancelRequested = true;
     m_cancelledBy = byWhom;
-    QueueStep();
     return true;
 }
 
@@ -85,9 +94,17 @@ bool UnitJob::BeginRound(int round)
     QJsonObject event = m_report.Event("start");
     event["device"] = m_unitPort.device;
     m_report.Emit(event);
-    // Before anything is sent, so a process killed mid-round still leaves its trace.
+    // Before anything is sent, so a process killed mid-round still leaves its trace; the
+    // first step starts when the line is written, or fails at once when it was not.
     m_startError.clear();
-    m_record.Start(round, &m_startError);
+    m_lineWriting = true;
+    m_record.Start(round, this, [this, round](const QString &error) {
+        if (!m_running || round != m_round || !m_lineWriting)
+            return;
+        m_lineWriting = false;
+        m_startError = error;
+        StartStep();
+    });
     return true;
 }
 
@@ -120,6 +137,8 @@ void UnitJob::Cancel(const QString &byWhom)
         return;
     m_cancelRequested = true;
     m_cancelledBy = byWhom;
+    if (m_lineWriting)
+        return; // the record's answer comes first; what follows sees the request
     if (m_macReserving) {
         // Nothing went out: the step ends now, and a number that arrives late goes back.
         ++m_macRequest;
@@ -480,9 +499,10 @@ void UnitJob::FinishMac(const ExchangeResult &result, StepOutcome outcome)
         source->Void(number, outcome.message, this, end);
 }
 
-void UnitJob::EndStep(const StepOutcome &given)
+void UnitJob::EndStep(const StepOutcome &outcome)
 {
-    StepOutcome outcome = given;
+    if (m_lineWriting)
+        return; // a step ends once
     const QString step = StepName(CurrentStep().options.kind);
     // The step's own fields, as its event and its record line both carry them.
     QJsonObject fields{{"step", step}, {"durationMs", m_stepClock.elapsed()}};
@@ -490,15 +510,21 @@ void UnitJob::EndStep(const StepOutcome &given)
         fields["unitVersion"] = m_unitVersion;
     for (auto it = outcome.details.constBegin(); it != outcome.details.constEnd(); ++it)
         fields[it.key()] = it.value();
-    auto withResult = [&outcome](QJsonObject object) {
-        object["result"] = outcome.result;
-        object["error"] = outcome.error;
-        object["message"] = outcome.message;
-        return object;
-    };
-    QString error;
-    if (!m_record.Step(m_round, withResult(fields), &error) && (outcome.result == Verdict::kOk ||
-                                                        outcome.result == Verdict::kKept)) {
+    m_lineWriting = true;
+    const int round = m_round;
+    m_record.Step(m_round, WithResult(fields, outcome), this,
+                  [this, round, outcome, fields](const QString &error) {
+                      if (!m_running || round != m_round || !m_lineWriting)
+                          return;
+                      m_lineWriting = false;
+                      StepWritten(outcome, fields, error);
+                  });
+}
+
+void UnitJob::StepWritten(StepOutcome outcome, const QJsonObject &fields, const QString &error)
+{
+    const QString step = fields.value(QLatin1String("step")).toString();
+    if (!error.isEmpty() && (outcome.result == Verdict::kOk || outcome.result == Verdict::kKept)) {
         // A unit without its record line is not done: the line must be written again.
         outcome.result = Verdict::kFailed;
         outcome.exitStatus = ExitStatus::kFileUnusable;
@@ -507,7 +533,7 @@ void UnitJob::EndStep(const StepOutcome &given)
     QJsonObject event = m_report.Event("step-end");
     for (auto it = fields.constBegin(); it != fields.constEnd(); ++it)
         event[it.key()] = it.value();
-    event = withResult(event);
+    event = WithResult(event, outcome);
     event["exitStatus"] = outcome.exitStatus;
     m_report.Emit(event);
 
@@ -535,9 +561,8 @@ void UnitJob::EndStep(const StepOutcome &given)
 
 void UnitJob::EndRound()
 {
-    if (!m_running)
+    if (!m_running || m_lineWriting)
         return;
-    m_running = false;
     const qint64 durationMs = m_roundClock.elapsed();
     QJsonObject verdict{{"result", m_outcome.result},
                         {"error", m_outcome.error},
@@ -565,8 +590,19 @@ void UnitJob::EndRound()
         steps.append(entry);
     }
     line["steps"] = steps;
-    QString error;
-    if (!m_record.Unit(m_round, line, &error) && m_outcome.result == Verdict::kOk) {
+    m_lineWriting = true;
+    const int round = m_round;
+    m_record.Unit(m_round, line, this, [this, round, verdict](const QString &error) {
+        if (!m_running || round != m_round || !m_lineWriting)
+            return;
+        m_lineWriting = false;
+        UnitWritten(verdict, error);
+    });
+}
+
+void UnitJob::UnitWritten(QJsonObject verdict, const QString &error)
+{
+    if (!error.isEmpty() && m_outcome.result == Verdict::kOk) {
         // A round the record has no verdict of is not done.
         m_outcome.result = Verdict::kFailed;
         m_outcome.exitStatus = ExitStatus::kFileUnusable;
@@ -583,6 +619,7 @@ void UnitJob::EndRound()
         event["step"] = m_failedStep;
     event["steps"] = m_stepsDone;
     m_resultEvent = event;
+    m_running = false;
     emit RoundFinished(this, m_round);
 }
 

@@ -30,7 +30,8 @@ public:
     ~UnitJob() override;
 
     // Runs every step on the unit now on the port; `round` counts from 1. The first step
-    // starts from the event loop. False, with nothing changed, while a round runs.
+    // starts from the event loop once the round's start line is answered. False, with nothing
+    // changed, while a round runs.
     bool StartRound(int round);
     // A round that is cancelled before it could start (during the image build): it ends
     // from the event loop, with its "cancelled" step in the events and the record.
@@ -48,8 +49,8 @@ public:
     const UnitPort &Port() const { return m_unitPort; }
 
 signals:
-    // Exactly once for every round started, when it ends; may come from inside an exchange's
-    // call, so a receiver starts nothing from here.
+    // Exactly once for every round started, when it ends and its unit line was answered; a
+    // receiver starts nothing from here.
     void RoundFinished(UnitJob *job, int round);
 
 private:
@@ -62,8 +63,12 @@ private:
     // the engine runs one, so an exchange is never released while its engine runs it.
     bool Launch(std::unique_ptr<SnapshotSettingsStore> store, std::unique_ptr<Exchange> exchange);
     void OnFinished(const ExchangeResult &result);
+    // A step's end and the round's end each write their record line first, and go on when
+    // its answer came: a line that could not be written fails the step, or an ok round.
     void EndStep(const StepOutcome &outcome);
+    void StepWritten(StepOutcome outcome, const QJsonObject &fields, const QString &error);
     void EndRound();
+    void UnitWritten(QJsonObject verdict, const QString &error);
     // Saves or prints what a read found; a failure to do so fails the step.
     void SaveRead(const CommandQueue &lines, StepOutcome *outcome);
     // The MAC step around its exchange: the number is taken (or a typed one claimed) and marked
@@ -115,6 +120,8 @@ private:
     int m_stepIndex = 0;
     bool m_running = false;
     bool m_cancelRequested = false;
+    // A record line is being written: nothing of the round moves on until it is answered.
+    bool m_lineWriting = false;
     QString m_cancelledBy;
     QElapsedTimer m_roundClock;
     QElapsedTimer m_stepClock;

@@ -4,13 +4,12 @@
 #include "ProductionRecord.h"
 #include "TolvexVersion.h"
 
-#include <QFileInfo>
+#include <QMetaObject>
 
 UnitRecord::UnitRecord(const JobPlan &plan, const UnitPort &port, EventSink &clock,
                        ProductionRecord *record)
     : m_plan(plan), m_port(port), m_clock(clock), m_record(record),
-      m_recordPath(plan.recordPath.isEmpty() ? QString()
-                                             : QFileInfo(plan.recordPath).absoluteFilePath())
+      m_recordName(record ? record->Name() : QString())
 {
 }
 
@@ -22,16 +21,21 @@ QJsonObject UnitRecord::Line(const char *kind, int round) const
         {"version", QStringLiteral(TOLVEX_VERSION)},
         {"runId", m_plan.runId},
         {"station", m_plan.station},
-        {"record", m_recordPath},
+        {"record", m_recordName},
         {"port", m_port.name},
         {"device", m_port.device},
         {"round", round},
     };
 }
 
-bool UnitRecord::Append(const QJsonObject &line, QString *error)
+void UnitRecord::Append(const QJsonObject &line, QObject *context, Done done)
 {
-    return !m_record || m_record->Append(line, error);
+    if (m_record) {
+        m_record->Append(line, context, std::move(done));
+        return;
+    }
+    QMetaObject::invokeMethod(
+        context, [done = std::move(done)] { done(QString()); }, Qt::QueuedConnection);
 }
 
 QJsonObject UnitRecord::PlannedStep(const StepPlan &step) const
@@ -60,34 +64,40 @@ QJsonObject UnitRecord::PlannedStep(const StepPlan &step) const
     return entry;
 }
 
-bool UnitRecord::Start(int round, QString *error)
+void UnitRecord::Start(int round, QObject *context, Done done)
 {
-    if (!m_record)
-        return true;
+    if (!m_record) {
+        Append({}, context, std::move(done));
+        return;
+    }
     QJsonObject line = Line("start", round);
     QJsonArray steps;
     for (const StepPlan &step : m_plan.steps)
         steps.append(PlannedStep(step));
     line["steps"] = steps;
-    return Append(line, error);
+    Append(line, context, std::move(done));
 }
 
-bool UnitRecord::Step(int round, const QJsonObject &fields, QString *error)
+void UnitRecord::Step(int round, const QJsonObject &fields, QObject *context, Done done)
 {
-    if (!m_record)
-        return true;
+    if (!m_record) {
+        Append({}, context, std::move(done));
+        return;
+    }
     QJsonObject line = Line("step", round);
     for (auto it = fields.constBegin(); it != fields.constEnd(); ++it)
         line[it.key()] = it.value();
-    return Append(line, error);
+    Append(line, context, std::move(done));
 }
 
-bool UnitRecord::Unit(int round, const QJsonObject &fields, QString *error)
+void UnitRecord::Unit(int round, const QJsonObject &fields, QObject *context, Done done)
 {
-    if (!m_record)
-        return true;
+    if (!m_record) {
+        Append({}, context, std::move(done));
+        return;
+    }
     QJsonObject line = Line("unit", round);
     for (auto it = fields.constBegin(); it != fields.constEnd(); ++it)
         line[it.key()] = it.value();
-    return Append(line, error);
+    Append(line, context, std::move(done));
 }

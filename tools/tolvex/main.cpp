@@ -2,6 +2,7 @@
 // classes as the window, on any number of ports at once, from a station script.
 
 #include "CliOptions.h"
+#include "DatabaseRecord.h"
 #include "EventOutput.h"
 #include "Gang.h"
 #include "Interrupts.h"
@@ -113,8 +114,8 @@ QJsonObject PlanEvent(const JobPlan &plan)
             {"path", QFileInfo(plan.counterPath).absoluteFilePath()},
             {"next", QStringLiteral("%1").arg(plan.counterNext, 4, 16, QLatin1Char('0')).toUpper()},
             {"needed", plan.numbersNeeded}};
-    if (!plan.recordPath.isEmpty())
-        event["record"] = QFileInfo(plan.recordPath).absoluteFilePath();
+    if (!plan.recordName.isEmpty())
+        event["record"] = plan.recordName;
     if (!plan.portMapPath.isEmpty())
         event["comports"] = QFileInfo(plan.portMapPath).absoluteFilePath();
     if (plan.loop)
@@ -179,10 +180,12 @@ int main(int argc, char *argv[])
         return CheckedStdout(Refuse(status, error, options.json));
     plan.runId = NewRunId();
 
-    ProductionRecord record;
-    if (!plan.checkOnly && !options.recordPath.isEmpty() &&
-        !record.Open(options.recordPath, &error))
-        return CheckedStdout(Refuse(ExitStatus::kFileUnusable, error, options.json));
+    std::unique_ptr<ProductionRecord> record;
+    if (!plan.checkOnly && !options.recordPath.isEmpty()) {
+        record = OpenProductionRecord(options.recordPath, &error);
+        if (!record)
+            return CheckedStdout(Refuse(ExitStatus::kFileUnusable, error, options.json));
+    }
 
     // A read that prints its settings keeps standard output to itself.
     FILE *human = plan.readToStdout ? stderr : stdout;
@@ -200,7 +203,7 @@ int main(int argc, char *argv[])
     // Outlives the gang: on Windows a console close waits until the ports are closed.
     Interrupts interrupts;
     std::optional<Gang> gang;
-    gang.emplace(plan, *sink, record.IsOpen() ? &record : nullptr);
+    gang.emplace(plan, *sink, record.get());
     int firstSignalStatus = 0;
     bool abandoned = false;
     bool gangDone = false;

@@ -1,0 +1,556 @@
+#include "RecordReport.h"
+
+#include "MacPoolDatabase.h"
+#include "PoolUrl.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
+#include <QTimeZone>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <tuple>
+
+#ifndef Q_OS_WIN
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr qint64 kHourMs = 3600 * 1000;
+
+qint64 HourOf(qint64 ms)
+{
+    // Floor, so a time before 1970 still falls into the hour that holds it.
+    return (ms >= 0 ? ms / kHourMs : (ms - kHourMs + 1) / kHourMs) * kHourMs;
+}
+
+// Digits at text[from, from + count), or -1.
+int Digits(const QString &text, int from, int count)
+{
+    int value = 0;
+    for (int i = from; i < from + count; ++i) {
+        const QChar c = text[i];
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return -1;
+        value = value * 10 + (c.unicode() - '0');
+    }
+    return value;
+}
+
+// The form every record line's `time` has, read without QDateTime's general parser: a record of
+// a long production run holds millions of them.
+bool ParseRecordTimeFast(const QString &t, qint64 *ms)
+{
+    if (t.size() != 24 || t[4] != QLatin1Char('-') || t[7] != QLatin1Char('-') ||
+        t[10] != QLatin1Char('T') || t[13] != QLatin1Char(':') || t[16] != QLatin1Char(':') ||
+        t[19] != QLatin1Char('.') || t[23] != QLatin1Char('Z'))
+        return false;
+    const int year = Digits(t, 0, 4), month = Digits(t, 5, 2), day = Digits(t, 8, 2);
+    const int hour = Digits(t, 11, 2), minute = Digits(t, 14, 2), second = Digits(t, 17, 2);
+    const int milli = Digits(t, 20, 3);
+    if (year < 0 || month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 ||
+        minute < 0 || minute > 59 || second < 0 || second > 59 || milli < 0)
+        return false;
+    const QDate date(year, month, day);
+    if (!date.isValid())
+        return false;
+    *ms = (date.toJulianDay() - 2440588) * 86400000LL + hour * 3600000LL + minute * 60000LL +
+          second * 1000LL + milli;
+    return true;
+}
+
+QString UnitKey(const QString &runId, const QString &port, qint64 round)
+{
+    return runId + QChar(0x1F) + port + QChar(0x1F) + QString::number(round);
+}
+
+QString SqlError(const QSqlQuery &query)
+{
+    QString text = query.lastError().databaseText().trimmed();
+    if (text.isEmpty())
+        text = query.lastError().text().trimmed();
+    return text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+}
+
+// The window as SQL conditions on record_lines, with the values to bind in order.
+struct SqlWindow
+{
+    QString where;
+    QVariantList values;
+};
+
+SqlWindow WindowSql(const ReportWindow &window, const QString &kind)
+{
+    SqlWindow w;
+    w.where = QStringLiteral("kind = '%1'").arg(kind);
+    if (window.sinceMs != std::numeric_limits<qint64>::min()) {
+        w.where += QStringLiteral(" AND time_ms >= ?");
+        w.values << window.sinceMs;
+    }
+    if (window.untilMs != std::numeric_limits<qint64>::max()) {
+        w.where += QStringLiteral(" AND time_ms < ?");
+        w.values << window.untilMs;
+    }
+    if (!window.station.isEmpty()) {
+        w.where += QStringLiteral(" AND station = ?");
+        w.values << window.station;
+    }
+    return w;
+}
+
+bool Select(QSqlDatabase db, const QString &sql, const QVariantList &values, QSqlQuery *query,
+            QString *error)
+{
+    *query = QSqlQuery(db);
+    query->setForwardOnly(true);
+    if (!query->prepare(sql)) {
+        *error = SqlError(*query);
+        return false;
+    }
+    for (const QVariant &v : values)
+        query->addBindValue(v);
+    if (!query->exec()) {
+        *error = SqlError(*query);
+        return false;
+    }
+    return true;
+}
+
+// The report's figures grouped and counted by the database: every query reads one kind of line
+// in the window through the time index, and only the groups come back.
+bool QueryReport(QSqlDatabase db, bool postgres, const ReportWindow &window, RecordReport *r,
+                 QString *error)
+{
+    QSqlQuery q;
+    if (!Select(db, QStringLiteral("SELECT 1 FROM record_lines WHERE 1 = 0"), {}, &q, error)) {
+        *error = QStringLiteral("it holds no production record (no table record_lines): %1")
+                     .arg(*error);
+        return false;
+    }
+    const SqlWindow units = WindowSql(window, QStringLiteral("unit"));
+    if (!Select(db,
+                QStringLiteral("SELECT station, time_ms / %1, COUNT(*), SUM(CASE WHEN result = "
+                               "'ok' THEN 1 ELSE 0 END) FROM record_lines WHERE %2 GROUP BY "
+                               "station, time_ms / %1")
+                    .arg(kHourMs)
+                    .arg(units.where),
+                units.values, &q, error))
+        return false;
+    while (q.next())
+        r->hours.append(ReportHour{q.value(0).toString(), q.value(1).toLongLong() * kHourMs,
+                                   q.value(2).toLongLong(), q.value(3).toLongLong()});
+    if (!Select(db,
+                QStringLiteral("SELECT COALESCE(failed_step, ''), COALESCE(message, ''), "
+                               "COUNT(*) FROM record_lines WHERE %1 AND COALESCE(result, '') <> "
+                               "'ok' GROUP BY COALESCE(failed_step, ''), COALESCE(message, '')")
+                    .arg(units.where),
+                units.values, &q, error))
+        return false;
+    while (q.next())
+        r->failures.append(
+            ReportFailure{q.value(0).toString(), q.value(1).toString(), q.value(2).toLongLong()});
+
+    const SqlWindow starts = WindowSql(window, QStringLiteral("start"));
+    if (!Select(db,
+                QStringLiteral("SELECT s.station, COUNT(*) FROM record_lines s WHERE %1 AND NOT "
+                               "EXISTS (SELECT 1 FROM record_lines u WHERE u.run_id = s.run_id "
+                               "AND u.port = s.port AND u.round = s.round AND u.kind = 'unit') "
+                               "GROUP BY s.station")
+                    .arg(starts.where),
+                starts.values, &q, error))
+        return false;
+    QHash<QString, qint64> interrupted;
+    while (q.next())
+        interrupted.insert(q.value(0).toString(), q.value(1).toLongLong());
+
+    const SqlWindow steps = WindowSql(window, QStringLiteral("step"));
+    if (!Select(db,
+                QStringLiteral("SELECT COUNT(*) FROM record_lines WHERE %1 AND mac_sent IS NOT "
+                               "NULL")
+                    .arg(steps.where),
+                steps.values, &q, error) ||
+        !q.next())
+        return false;
+    r->numbersUsed = q.value(0).toLongLong();
+    if (!Select(db,
+                QStringLiteral("SELECT COALESCE(step, ''), port, station, duration_ms, time_ms "
+                               "FROM record_lines WHERE %1 AND duration_ms IS NOT NULL ORDER BY "
+                               "duration_ms DESC, time_ms, port, station LIMIT %2")
+                    .arg(steps.where)
+                    .arg(kSlowestSteps),
+                steps.values, &q, error))
+        return false;
+    while (q.next())
+        r->slowest.append(ReportSlowStep{q.value(0).toString(), q.value(1).toString(),
+                                         q.value(2).toString(), q.value(3).toLongLong(),
+                                         q.value(4).toLongLong()});
+    // Nearest rank: the value at position ceil(p * n / 100) of each step's ordered durations.
+    if (!Select(db,
+                QStringLiteral(
+                    "SELECT step, n, MAX(CASE WHEN rn = (n * 50 + 99) / 100 THEN d END), "
+                    "MAX(CASE WHEN rn = (n * 95 + 99) / 100 THEN d END), MAX(d) FROM (SELECT "
+                    "COALESCE(step, '') AS step, duration_ms AS d, ROW_NUMBER() OVER (PARTITION "
+                    "BY COALESCE(step, '') ORDER BY duration_ms) AS rn, COUNT(*) OVER "
+                    "(PARTITION BY COALESCE(step, '')) AS n FROM record_lines WHERE %1 AND "
+                    "duration_ms IS NOT NULL) t GROUP BY step, n")
+                    .arg(steps.where),
+                steps.values, &q, error))
+        return false;
+    while (q.next())
+        r->stepTimes.append(ReportStepTimes{q.value(0).toString(), q.value(1).toLongLong(),
+                                            q.value(2).toLongLong(), q.value(3).toLongLong(),
+                                            q.value(4).toLongLong()});
+
+    QMap<QString, ReportStation> stations;
+    for (const ReportHour &h : std::as_const(r->hours)) {
+        ReportStation &s = stations[h.station];
+        s.station = h.station;
+        s.units += h.units;
+        s.passed += h.passed;
+    }
+    for (auto it = interrupted.cbegin(); it != interrupted.cend(); ++it) {
+        ReportStation &s = stations[it.key()];
+        s.station = it.key();
+        s.interrupted = it.value();
+    }
+    r->stations = stations.values();
+
+    // Numbers left: only a pool's database knows them (free, or reserved past the lease).
+    const QString now =
+        postgres ? QStringLiteral("CAST(EXTRACT(EPOCH FROM clock_timestamp()) * 1000 AS BIGINT)")
+                 : QStringLiteral("CAST((julianday('now') - 2440587.5) * 86400000.0 AS INTEGER)");
+    QString ignored;
+    if (Select(db,
+               QStringLiteral("SELECT COUNT(*) FROM mac_numbers WHERE state = 'free' OR (state = "
+                              "'reserved' AND lease_until_ms < %1)")
+                   .arg(now),
+               {}, &q, &ignored) &&
+        q.next())
+        r->numbersLeft = q.value(0).toLongLong();
+    return true;
+}
+
+bool ReadFileReport(const QString &path, const ReportWindow &window, RecordReport *report,
+                    QString *error)
+{
+    RecordReportBuilder builder(window);
+    QByteArray pending;
+    auto feed = [&](const char *data, qint64 size) {
+        qint64 from = 0;
+        for (qint64 i = 0; i < size; ++i) {
+            if (data[i] != '\n')
+                continue;
+            if (pending.isEmpty()) {
+                builder.AddText(QByteArray::fromRawData(data + from, i - from));
+            } else {
+                pending.append(data + from, i - from);
+                builder.AddText(pending);
+                pending.clear();
+            }
+            from = i + 1;
+        }
+        pending.append(data + from, size - from);
+    };
+    const QString name = QStringLiteral("the record %1").arg(path);
+#ifndef Q_OS_WIN
+    // Opened without waiting and judged by what was opened: a FIFO named by mistake never hangs.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *error = QStringLiteral("cannot open %1: %2").arg(name, QString::fromLocal8Bit(
+                                                                      std::strerror(errno)));
+        return false;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        *error = QStringLiteral("cannot open %1: not a regular file").arg(name);
+        return false;
+    }
+    QByteArray chunk(1 << 20, Qt::Uninitialized);
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk.data(), chunk.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            *error = QStringLiteral("cannot read %1: %2")
+                         .arg(name, QString::fromLocal8Bit(std::strerror(errno)));
+            ::close(fd);
+            return false;
+        }
+        if (got == 0)
+            break;
+        feed(chunk.constData(), got);
+    }
+    ::close(fd);
+#else
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot open %1: %2")
+                     .arg(name, QFileInfo::exists(path) ? QStringLiteral("not a readable file")
+                                                        : QStringLiteral("no such file"));
+        return false;
+    }
+    QByteArray chunk(1 << 20, Qt::Uninitialized);
+    for (qint64 got; (got = file.read(chunk.data(), chunk.size())) > 0;)
+        feed(chunk.constData(), got);
+#endif
+    if (!pending.isEmpty())
+        builder.AddText(pending);
+    *report = builder.Take();
+    report->source = QFileInfo(path).absoluteFilePath();
+    return true;
+}
+
+} // namespace
+
+qint64 RecordReport::Units() const
+{
+    qint64 n = 0;
+    for (const ReportStation &s : stations)
+        n += s.units;
+    return n;
+}
+
+qint64 RecordReport::Passed() const
+{
+    qint64 n = 0;
+    for (const ReportStation &s : stations)
+        n += s.passed;
+    return n;
+}
+
+qint64 RecordReport::Interrupted() const
+{
+    qint64 n = 0;
+    for (const ReportStation &s : stations)
+        n += s.interrupted;
+    return n;
+}
+
+void RecordReport::Finish()
+{
+    std::sort(hours.begin(), hours.end(), [](const ReportHour &a, const ReportHour &b) {
+        return std::tie(a.station, a.hourMs) < std::tie(b.station, b.hourMs);
+    });
+    std::sort(stations.begin(), stations.end(),
+              [](const ReportStation &a, const ReportStation &b) { return a.station < b.station; });
+    std::sort(failures.begin(), failures.end(), [](const ReportFailure &a, const ReportFailure &b) {
+        return std::make_tuple(-a.count, a.step, a.message) <
+               std::make_tuple(-b.count, b.step, b.message);
+    });
+    std::sort(slowest.begin(), slowest.end(), [](const ReportSlowStep &a, const ReportSlowStep &b) {
+        return std::make_tuple(-a.durationMs, a.timeMs, a.port, a.station, a.step) <
+               std::make_tuple(-b.durationMs, b.timeMs, b.port, b.station, b.step);
+    });
+    if (slowest.size() > kSlowestSteps)
+        slowest.resize(kSlowestSteps);
+    std::sort(stepTimes.begin(), stepTimes.end(),
+              [](const ReportStepTimes &a, const ReportStepTimes &b) { return a.step < b.step; });
+}
+
+double YieldPercent(qint64 passed, qint64 units)
+{
+    if (units <= 0)
+        return 0;
+    return std::round(10000.0 * double(passed) / double(units)) / 100.0;
+}
+
+qint64 NearestRank(const QList<qint64> &sorted, int percent)
+{
+    const qint64 n = sorted.size();
+    const qint64 rank = (n * percent + 99) / 100; // ceil(p * n / 100), from 1
+    return sorted[std::clamp<qint64>(rank, 1, n) - 1];
+}
+
+bool ParseRecordTime(const QString &text, qint64 *ms)
+{
+    if (ParseRecordTimeFast(text, ms))
+        return true;
+    QDateTime t = QDateTime::fromString(text, Qt::ISODateWithMs);
+    if (!t.isValid())
+        return false;
+    if (t.timeSpec() == Qt::LocalTime)
+        t.setTimeSpec(Qt::UTC);
+    *ms = t.toMSecsSinceEpoch();
+    return true;
+}
+
+struct RecordReportBuilder::State
+{
+    ReportWindow window;
+    qint64 skipped = 0;
+    std::map<std::pair<QString, qint64>, ReportHour> hours;
+    QHash<QPair<QString, QString>, qint64> failures;
+    QHash<QString, QString> starts; // unit key -> station, of starts in the window
+    QSet<QString> ended;            // unit keys of every unit line, in the window or not
+    qint64 numbersUsed = 0;
+    QHash<QString, QList<qint64>> durations;
+    QList<ReportSlowStep> slowest; // kept short: cut back whenever it doubles
+};
+
+RecordReportBuilder::RecordReportBuilder(const ReportWindow &window) : m_state(new State)
+{
+    m_state->window = window;
+}
+
+RecordReportBuilder::~RecordReportBuilder()
+{
+    delete m_state;
+}
+
+void RecordReportBuilder::AddText(const QByteArray &text)
+{
+    if (text.trimmed().isEmpty())
+        return;
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(text, &parseError);
+    qint64 ms = 0;
+    if (parseError.error != QJsonParseError::NoError || !doc.isObject() ||
+        !ParseRecordTime(doc.object().value(QLatin1String("time")).toString(), &ms)) {
+        ++m_state->skipped;
+        return;
+    }
+    Add(doc.object(), ms);
+}
+
+void RecordReportBuilder::Add(const QJsonObject &line, qint64 timeMs)
+{
+    State &s = *m_state;
+    // Step lines written before lines had a kind have none.
+    const QString kind = line.value(QLatin1String("kind")).toString(QStringLiteral("step"));
+    const QString station = line.value(QLatin1String("station")).toString();
+    const bool inWindow = s.window.Holds(timeMs, station);
+    if (kind == QLatin1String("unit")) {
+        const QString key =
+            UnitKey(line.value(QLatin1String("runId")).toString(),
+                    line.value(QLatin1String("port")).toString(),
+                    line.value(QLatin1String("round")).toInteger());
+        s.ended.insert(key);
+        if (!inWindow)
+            return;
+        const QString hourKey = station;
+        ReportHour &h = s.hours[{station, HourOf(timeMs)}];
+        h.station = hourKey;
+        h.hourMs = HourOf(timeMs);
+        ++h.units;
+        if (line.value(QLatin1String("result")).toString() == QLatin1String("ok")) {
+            ++h.passed;
+        } else {
+            ++s.failures[{line.value(QLatin1String("failedStep")).toString(),
+                          line.value(QLatin1String("message")).toString()}];
+        }
+    } else if (kind == QLatin1String("start")) {
+        if (inWindow)
+            s.starts.insert(UnitKey(line.value(QLatin1String("runId")).toString(),
+                                    line.value(QLatin1String("port")).toString(),
+                                    line.value(QLatin1String("round")).toInteger()),
+                            station);
+    } else if (kind == QLatin1String("step") && inWindow) {
+        if (line.contains(QLatin1String("macSent")))
+            ++s.numbersUsed;
+        const QJsonValue duration = line.value(QLatin1String("durationMs"));
+        if (!duration.isDouble())
+            return;
+        const QString step = line.value(QLatin1String("step")).toString();
+        s.durations[step].append(duration.toInteger());
+        s.slowest.append(ReportSlowStep{step, line.value(QLatin1String("port")).toString(),
+                                        station, duration.toInteger(), timeMs});
+        if (s.slowest.size() >= 8 * kSlowestSteps) {
+            RecordReport cut;
+            cut.slowest.swap(s.slowest);
+            cut.Finish();
+            s.slowest.swap(cut.slowest);
+        }
+    }
+}
+
+RecordReport RecordReportBuilder::Take()
+{
+    State &s = *m_state;
+    RecordReport r;
+    r.skippedLines = s.skipped;
+    QMap<QString, ReportStation> stations;
+    for (const auto &entry : s.hours) {
+        const ReportHour &h = entry.second;
+        r.hours.append(h);
+        ReportStation &st = stations[h.station];
+        st.station = h.station;
+        st.units += h.units;
+        st.passed += h.passed;
+    }
+    for (auto it = s.starts.cbegin(); it != s.starts.cend(); ++it) {
+        if (s.ended.contains(it.key()))
+            continue;
+        ReportStation &st = stations[it.value()];
+        st.station = it.value();
+        ++st.interrupted;
+    }
+    r.stations = stations.values();
+    for (auto it = s.failures.cbegin(); it != s.failures.cend(); ++it)
+        r.failures.append(ReportFailure{it.key().first, it.key().second, it.value()});
+    r.numbersUsed = s.numbersUsed;
+    for (auto it = s.durations.begin(); it != s.durations.end(); ++it) {
+        QList<qint64> &d = it.value();
+        std::sort(d.begin(), d.end());
+        r.stepTimes.append(ReportStepTimes{it.key(), d.size(), NearestRank(d, 50),
+                                           NearestRank(d, 95), d.last()});
+    }
+    r.slowest = s.slowest;
+    r.Finish();
+    *m_state = State();
+    return r;
+}
+
+bool ReadRecordReport(const QString &url, const ReportWindow &window, RecordReport *report,
+                      QString *error)
+{
+    const bool database = url.startsWith(QLatin1String("sqlite:")) ||
+                          url.startsWith(QLatin1String("postgresql:")) ||
+                          url.startsWith(QLatin1String("postgres:"));
+    if (!database) {
+        const QString path =
+            url.startsWith(QLatin1String("file:")) ? url.mid(5) : url; // file:PATH or a path
+        if (path.isEmpty()) {
+            *error = QStringLiteral("--record needs a file, sqlite:PATH or postgresql://...");
+            return false;
+        }
+        return ReadFileReport(path, window, report, error);
+    }
+    PoolUrl pool;
+    if (!ParsePoolUrl(url, &pool, error))
+        return false;
+    if (pool.kind == PoolUrl::Kind::Sqlite && !QFileInfo(pool.path).isFile()) {
+        *error = QStringLiteral("the record %1: there is no such database file").arg(url);
+        return false;
+    }
+    MacPoolDatabase db(pool, MacPoolTimeouts());
+    RecordReport r;
+    r.source = PoolUrlText(pool);
+    QString failure;
+    if (!db.Read(
+            [&](QSqlDatabase connection, QString *why) {
+                return QueryReport(connection, pool.kind == PoolUrl::Kind::Postgres, window, &r,
+                                   why);
+            },
+            &failure)) {
+        *error = QStringLiteral("the record %1: %2").arg(r.source, failure);
+        return false;
+    }
+    r.Finish();
+    *report = r;
+    return true;
+}

@@ -12,7 +12,6 @@ namespace {
 
 QAtomicInt g_connectionCount;
 
-
 QString QueryError(const QSqlQuery &query)
 {
     const QSqlError error = query.lastError();
@@ -935,8 +934,7 @@ bool MacPoolDatabase::GrantStation(const QString &role, QString *error)
         false, error);
 }
 
-bool MacPoolDatabase::Read(const std::function<bool(QSqlDatabase, QString *)> &read,
-                           QString *error)
+bool MacPoolDatabase::Read(const std::function<bool(QSqlDatabase, QString *)> &read, QString *error)
 {
     if (!Open(false, error))
         return false;

@@ -10,9 +10,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSet>
-#include <QTimeZone>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTimeZone>
 #include <QVariant>
 
 #include <algorithm>
@@ -137,8 +137,8 @@ bool QueryReport(QSqlDatabase db, bool postgres, const ReportWindow &window, Rec
 {
     QSqlQuery q;
     if (!Select(db, QStringLiteral("SELECT 1 FROM record_lines WHERE 1 = 0"), {}, &q, error)) {
-        *error = QStringLiteral("it holds no production record (no table record_lines): %1")
-                     .arg(*error);
+        *error =
+            QStringLiteral("it holds no production record (no table record_lines): %1").arg(*error);
         return false;
     }
     const SqlWindow units = WindowSql(window, QStringLiteral("unit"));
@@ -270,8 +270,8 @@ bool ReadFileReport(const QString &path, const ReportWindow &window, RecordRepor
     // Opened without waiting and judged by what was opened: a FIFO named by mistake never hangs.
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        *error = QStringLiteral("cannot open %1: %2").arg(name, QString::fromLocal8Bit(
-                                                                      std::strerror(errno)));
+        *error = QStringLiteral("cannot open %1: %2")
+                     .arg(name, QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
     struct stat st;
@@ -435,10 +435,9 @@ void RecordReportBuilder::Add(const QJsonObject &line, qint64 timeMs)
     const QString station = line.value(QLatin1String("station")).toString();
     const bool inWindow = s.window.Holds(timeMs, station);
     if (kind == QLatin1String("unit")) {
-        const QString key =
-            UnitKey(line.value(QLatin1String("runId")).toString(),
-                    line.value(QLatin1String("port")).toString(),
-                    line.value(QLatin1String("round")).toInteger());
+        const QString key = UnitKey(line.value(QLatin1String("runId")).toString(),
+                                    line.value(QLatin1String("port")).toString(),
+                                    line.value(QLatin1String("round")).toInteger());
         s.ended.insert(key);
         if (!inWindow)
             return;
@@ -467,8 +466,8 @@ void RecordReportBuilder::Add(const QJsonObject &line, qint64 timeMs)
             return;
         const QString step = line.value(QLatin1String("step")).toString();
         s.durations[step].append(duration.toInteger());
-        s.slowest.append(ReportSlowStep{step, line.value(QLatin1String("port")).toString(),
-                                        station, duration.toInteger(), timeMs});
+        s.slowest.append(ReportSlowStep{step, line.value(QLatin1String("port")).toString(), station,
+                                        duration.toInteger(), timeMs});
         if (s.slowest.size() >= 8 * kSlowestSteps) {
             RecordReport cut;
             cut.slowest.swap(s.slowest);
@@ -506,8 +505,8 @@ RecordReport RecordReportBuilder::Take()
     for (auto it = s.durations.begin(); it != s.durations.end(); ++it) {
         QList<qint64> &d = it.value();
         std::sort(d.begin(), d.end());
-        r.stepTimes.append(ReportStepTimes{it.key(), d.size(), NearestRank(d, 50),
-                                           NearestRank(d, 95), d.last()});
+        r.stepTimes.append(
+            ReportStepTimes{it.key(), d.size(), NearestRank(d, 50), NearestRank(d, 95), d.last()});
     }
     r.slowest = s.slowest;
     r.Finish();
@@ -516,8 +515,10 @@ RecordReport RecordReportBuilder::Take()
 }
 
 bool ReadRecordReport(const QString &url, const ReportWindow &window, RecordReport *report,
-                      QString *error)
+                      QString *error, bool *badUrl)
 {
+    if (badUrl)
+        *badUrl = false;
     const bool database = url.startsWith(QLatin1String("sqlite:")) ||
                           url.startsWith(QLatin1String("postgresql:")) ||
                           url.startsWith(QLatin1String("postgres:"));
@@ -525,14 +526,19 @@ bool ReadRecordReport(const QString &url, const ReportWindow &window, RecordRepo
         const QString path =
             url.startsWith(QLatin1String("file:")) ? url.mid(5) : url; // file:PATH or a path
         if (path.isEmpty()) {
+            if (badUrl)
+                *badUrl = true;
             *error = QStringLiteral("--record needs a file, sqlite:PATH or postgresql://...");
             return false;
         }
         return ReadFileReport(path, window, report, error);
     }
     PoolUrl pool;
-    if (!ParsePoolUrl(url, &pool, error))
+    if (!ParsePoolUrl(url, &pool, error)) {
+        if (badUrl)
+            *badUrl = true;
         return false;
+    }
     if (pool.kind == PoolUrl::Kind::Sqlite && !QFileInfo(pool.path).isFile()) {
         *error = QStringLiteral("the record %1: there is no such database file").arg(url);
         return false;

@@ -70,7 +70,7 @@ struct ReportStepTimes
 // order (Finish), so two records that hold the same lines give equal reports.
 struct RecordReport
 {
-    QString source; // the record as messages may show it: never a password
+    QString source;                   // the record as messages may show it: never a password
     qint64 skippedLines = 0;          // a file's lines that are no record line (not JSON, no time)
     QList<ReportHour> hours;          // by station, then hour
     QList<ReportStation> stations;    // by name; every station with units or interrupted rounds
@@ -117,9 +117,10 @@ private:
 
 // Reads a report from a record: a JSON Lines file (a path or file:PATH), or a pool's database
 // (sqlite:PATH, postgresql://...), where the database groups and counts. False with *error (a
-// sentence naming the record) when the record cannot be read or holds no record.
+// sentence naming the record) when the record cannot be read or holds no record; *badUrl tells a
+// URL no record can have (a mistake on the command line) from a record that failed.
 bool ReadRecordReport(const QString &url, const ReportWindow &window, RecordReport *report,
-                      QString *error);
+                      QString *error, bool *badUrl = nullptr);
 
 // Milliseconds since 1970 of a record line's `time` ("2024-05-02T09:14:03.127Z", or any ISO
 // 8601 date-time; no offset means UTC); false when it is none.

@@ -105,11 +105,12 @@ QString WindowText(const ReportWindow &w)
 {
     const bool from = w.sinceMs != std::numeric_limits<qint64>::min();
     const bool to = w.untilMs != std::numeric_limits<qint64>::max();
-    QString text = from && to ? QStringLiteral("from %1 until %2").arg(TimeText(w.sinceMs),
-                                                                       TimeText(w.untilMs))
-                   : from     ? QStringLiteral("from %1").arg(TimeText(w.sinceMs))
-                   : to       ? QStringLiteral("until %1").arg(TimeText(w.untilMs))
-                              : QStringLiteral("the whole record");
+    QString text =
+        from && to
+            ? QStringLiteral("from %1 until %2").arg(TimeText(w.sinceMs), TimeText(w.untilMs))
+        : from ? QStringLiteral("from %1").arg(TimeText(w.sinceMs))
+        : to   ? QStringLiteral("until %1").arg(TimeText(w.untilMs))
+               : QStringLiteral("the whole record");
     text += w.station.isEmpty() ? QStringLiteral(", every station")
                                 : QStringLiteral(", station %1").arg(w.station);
     return text;
@@ -162,7 +163,8 @@ bool WritePage(const QString &path, const QString &page, QString *error)
 
 QString ReportText(const RecordReport &r, const ReportWindow &window)
 {
-    QString t = QStringLiteral("Production record %1\n%2\n").arg(r.source, WindowText(window));
+    QString t =
+        QStringLiteral("Production record %1\nWindow: %2\n").arg(r.source, WindowText(window));
     t += QStringLiteral("Units %1, passed %2, failed %3, yield %4\n")
              .arg(r.Units())
              .arg(r.Passed())
@@ -271,8 +273,7 @@ QJsonObject ReportJson(const RecordReport &r, const ReportWindow &window)
                                     {"interrupted", s.interrupted}});
     QJsonArray failures;
     for (const ReportFailure &f : r.failures)
-        failures.append(
-            QJsonObject{{"step", f.step}, {"message", f.message}, {"count", f.count}});
+        failures.append(QJsonObject{{"step", f.step}, {"message", f.message}, {"count", f.count}});
     QJsonArray slowest;
     for (const ReportSlowStep &s : r.slowest)
         slowest.append(QJsonObject{{"step", s.step},
@@ -359,11 +360,12 @@ int RunReportCommand(const QStringList &arguments)
                                    "2024-05-02T09:00), not \"%1\"")
                         .arg(a.until));
     RecordReport report;
-    if (!ReadRecordReport(a.record, window, &report, &error))
-        return Fail(ExitStatus::kFileUnusable, error);
+    bool badUrl = false;
+    if (!ReadRecordReport(a.record, window, &report, &error, &badUrl))
+        return Fail(badUrl ? ExitStatus::kUsage : ExitStatus::kFileUnusable, error);
     if (report.skippedLines > 0)
-        Print(stderr, QStringLiteral("tolvex: warning: %1 lines of %2 are no record lines and "
-                                     "were skipped\n")
+        Print(stderr, QStringLiteral("tolvex: warning: lines skipped (not a record line) %1, in "
+                                     "%2\n")
                           .arg(report.skippedLines)
                           .arg(report.source));
     if (!a.html.isEmpty()) {
@@ -371,7 +373,8 @@ int RunReportCommand(const QStringList &arguments)
             return Fail(ExitStatus::kFileUnusable, error);
     } else if (a.json) {
         Print(stdout,
-              QString::fromUtf8(QJsonDocument(ReportJson(report, window)).toJson(QJsonDocument::Compact)) +
+              QString::fromUtf8(
+                  QJsonDocument(ReportJson(report, window)).toJson(QJsonDocument::Compact)) +
                   QLatin1Char('\n'));
     } else if (a.csv) {
         Print(stdout, ReportCsv(report));

@@ -60,7 +60,10 @@ QString HoursChart(const RecordReport &r)
     }
     const int left = 50, bottom = 60, height = 260, plot = 900;
     const double slot = double(plot) / double(byHour.size());
-    const double bar = std::max(1.0, slot * 0.8);
+    const double bar = std::clamp(slot * 0.8, 1.0, 60.0);
+    // Whole units on the axis: four steps of a whole number.
+    const qint64 tick = (top + 3) / 4;
+    top = tick * 4;
     const int labelEvery = std::max(1, int(std::ceil(60.0 / slot)));
     QString svg = QStringLiteral("<svg class=\"chart\" id=\"units-per-hour\" role=\"img\" "
                                  "viewBox=\"0 0 %1 %2\" xmlns=\"http://www.w3.org/2000/svg\">"
@@ -78,7 +81,7 @@ QString HoursChart(const RecordReport &r)
                               "</text>\n")
                    .arg(left - 6)
                    .arg(Num(y + 4))
-                   .arg(Num(double(top) * k / 4.0).remove(QStringLiteral(".0")));
+                   .arg(tick * k);
     }
     int i = 0;
     for (auto it = byHour.cbegin(); it != byHour.cend(); ++it, ++i) {
@@ -161,8 +164,8 @@ QString Table(const QStringList &heads, const QList<QStringList> &rows)
     for (const QStringList &row : rows) {
         t += QStringLiteral("<tr>");
         for (const QString &cell : row)
-            t += QStringLiteral("<td>%1</td>").arg(Esc(cell).replace(QLatin1Char('\n'),
-                                                                     QLatin1String("<br>")));
+            t += QStringLiteral("<td>%1</td>")
+                     .arg(Esc(cell).replace(QLatin1Char('\n'), QLatin1String("<br>")));
         t += QStringLiteral("</tr>\n");
     }
     return t + QStringLiteral("</table>\n");
@@ -198,27 +201,27 @@ QString ReportHtml(const RecordReport &r, const ReportWindow &window)
     page += QStringLiteral("<h1>Production report</h1>\n<p>%1<br>%2</p>\n")
                 .arg(Esc(r.source), Esc(period));
     const qint64 units = r.Units(), passed = r.Passed();
-    page += QStringLiteral("<div class=\"summary\">"
-                           "<div class=\"figure\" id=\"units\">Units<b>%1</b></div>"
-                           "<div class=\"figure\">Passed<b>%2</b></div>"
-                           "<div class=\"figure\">Failed<b>%3</b></div>"
-                           "<div class=\"figure\">Yield<b>%4 %</b></div>"
-                           "<div class=\"figure\">Interrupted<b>%5</b></div>"
-                           "<div class=\"figure\">MAC numbers used<b>%6</b></div>"
-                           "<div class=\"figure\">MAC numbers left<b>%7</b></div></div>\n")
-                .arg(units)
-                .arg(passed)
-                .arg(units - passed)
-                .arg(Num(figures.value(QLatin1String("yield")).toDouble()))
-                .arg(r.Interrupted())
-                .arg(r.numbersUsed)
-                .arg(r.numbersLeft < 0 ? QStringLiteral("unknown") : QString::number(r.numbersLeft));
+    page +=
+        QStringLiteral("<div class=\"summary\">"
+                       "<div class=\"figure\" id=\"units\">Units<b>%1</b></div>"
+                       "<div class=\"figure\">Passed<b>%2</b></div>"
+                       "<div class=\"figure\">Failed<b>%3</b></div>"
+                       "<div class=\"figure\">Yield<b>%4 %</b></div>"
+                       "<div class=\"figure\">Interrupted<b>%5</b></div>"
+                       "<div class=\"figure\">MAC numbers used<b>%6</b></div>"
+                       "<div class=\"figure\">MAC numbers left<b>%7</b></div></div>\n")
+            .arg(units)
+            .arg(passed)
+            .arg(units - passed)
+            .arg(Num(figures.value(QLatin1String("yield")).toDouble()))
+            .arg(r.Interrupted())
+            .arg(r.numbersUsed)
+            .arg(r.numbersLeft < 0 ? QStringLiteral("unknown") : QString::number(r.numbersLeft));
     if (r.numbersLeft < 0)
         page += QStringLiteral("<p>MAC numbers left are unknown: only a pool's database knows "
                                "them, and this record is not one.</p>\n");
     if (r.skippedLines > 0)
-        page += QStringLiteral("<p class=\"warn\">%1 lines of the record are no record lines "
-                               "and were skipped.</p>\n")
+        page += QStringLiteral("<p class=\"warn\">Lines skipped (not a record line): %1.</p>\n")
                     .arg(r.skippedLines);
 
     page += QStringLiteral("<h2>Units per hour per station (UTC)</h2>\n") + HoursChart(r);
@@ -229,8 +232,8 @@ QString ReportHtml(const RecordReport &r, const ReportWindow &window)
     for (int i = 0; i < r.stations.size(); ++i) {
         const ReportStation &s = r.stations[i];
         const double y = YieldPercent(s.passed, s.units);
-        yields.append(BarRow{s.station, y,
-                             QStringLiteral("%1 % of %2").arg(Num(y)).arg(s.units), Colour(i)});
+        yields.append(
+            BarRow{s.station, y, QStringLiteral("%1 % of %2").arg(Num(y)).arg(s.units), Colour(i)});
         stationRows.append({s.station, QString::number(s.units), QString::number(s.passed),
                             QString::number(s.units - s.passed), Num(y) + QStringLiteral(" %"),
                             QString::number(s.interrupted)});

@@ -12,6 +12,7 @@ namespace {
 
 QAtomicInt g_connectionCount;
 
+
 QString QueryError(const QSqlQuery &query)
 {
     const QSqlError error = query.lastError();

@@ -49,9 +49,9 @@ QString Time(qint64 ms)
 template <typename Sink> void Generate(Sink &&sink)
 {
     QJsonArray writeLines;
-    for (const char *l : {"ax15", "ax26", "ax37", "ax48", "ba3020", "bb15", "bh90", "bj30", "bt4",
-                          "eo0001100000000000", "nc10.0.0.9", "ng10.0.0.1", "ni10.0.0.50",
-                          "ns255.255.255.0"})
+    for (const char *l :
+         {"ax15", "ax26", "ax37", "ax48", "ba3020", "bb15", "bh90", "bj30", "bt4",
+          "eo0001100000000000", "nc10.0.0.9", "ng10.0.0.1", "ni10.0.0.50", "ns255.255.255.0"})
         writeLines.append(QJsonObject{
             {"line", l}, {"answer", QString::fromLatin1(l).toUpper()}, {"verdict", "ok"}});
     const QString sha(64, QLatin1Char('a'));
@@ -63,9 +63,10 @@ template <typename Sink> void Generate(Sink &&sink)
         const int round = i / (kStations * 4) + 1;
         qint64 t = kStartMs + qint64(i) * 12000; // a unit every 12 s across the line
         const bool failWrite = i % 53 == 7, failMac = i % 97 == 11;
-        QJsonObject common{{"version", "2.4.0"},      {"runId", runId},   {"station", station},
-                           {"record", "/srv/line/record.jsonl"},          {"port", port},
-                           {"device", port},          {"round", round}};
+        QJsonObject common{{"version", "2.4.0"}, {"runId", runId},
+                           {"station", station}, {"record", "/srv/line/record.jsonl"},
+                           {"port", port},       {"device", port},
+                           {"round", round}};
         auto line = [&](const char *kind, qint64 at, QJsonObject fields) {
             for (auto it = common.begin(); it != common.end(); ++it)
                 fields.insert(it.key(), it.value());
@@ -125,7 +126,9 @@ template <typename Sink> void Generate(Sink &&sink)
             }
         }
         QJsonObject unit{{"result", failedStep.isEmpty() ? "ok" : "failed"},
-                         {"error", failWrite ? 6 : failMac ? 7 : 0},
+                         {"error", failWrite ? 6
+                                   : failMac ? 7
+                                             : 0},
                          {"message", failWrite ? "ba3020 answered BA3012"
                                      : failMac ? "Cannot communicate with TOLVEX\nError 7"
                                                : ""},
@@ -191,10 +194,10 @@ void TimeReport(const char *what, const QString &record)
         const char *name;
         QStringList arguments;
     };
-    for (const Case &c : {Case{"whole record", {}},
-                          Case{"one station, one day",
-                               {"--station", "station-3", "--since", "2026-03-05", "--until",
-                                "2026-03-06"}}}) {
+    for (const Case &c :
+         {Case{"whole record", {}},
+          Case{"one station, one day",
+               {"--station", "station-3", "--since", "2026-03-05", "--until", "2026-03-06"}}}) {
         QElapsedTimer timer;
         timer.start();
         QProcess p;
@@ -216,8 +219,8 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
-    std::printf("report over %d unit rounds of %d stations (start, 3 steps, unit each)\n",
-                kRounds, kStations);
+    std::printf("report over %d unit rounds of %d stations (start, 3 steps, unit each)\n", kRounds,
+                kStations);
 
     const QString file = dir.filePath("record.jsonl");
     {

@@ -93,10 +93,10 @@ struct SqlWindow
     QVariantList values;
 };
 
-SqlWindow WindowSql(const ReportWindow &window, const QString &kind)
+SqlWindow WindowSql(const ReportWindow &window)
 {
     SqlWindow w;
-    w.where = QStringLiteral("kind = '%1'").arg(kind);
+    w.where = QStringLiteral("1 = 1");
     if (window.sinceMs != std::numeric_limits<qint64>::min()) {
         w.where += QStringLiteral(" AND time_ms >= ?");
         w.values << window.sinceMs;
@@ -130,8 +130,11 @@ bool Select(QSqlDatabase db, const QString &sql, const QVariantList &values, QSq
     return true;
 }
 
-// The report's figures grouped and counted by the database: every query reads one kind of line
-// in the window through the time index, and only the groups come back.
+// The report's figures grouped and counted by the database in one pass over the window (a
+// record's lines are wide, so every pass costs): unit lines by station, hour, verdict and cause;
+// step lines by name and duration (the percentiles come from those counts); start lines by
+// station and whether a unit line ended their round (through the index on run, port and round).
+// A second pass picks the slowest step lines, those at or above the tenth longest duration.
 bool QueryReport(QSqlDatabase db, bool postgres, const ReportWindow &window, RecordReport *r,
                  QString *error)
 {
@@ -141,93 +144,91 @@ bool QueryReport(QSqlDatabase db, bool postgres, const ReportWindow &window, Rec
             QStringLiteral("it holds no production record (no table record_lines): %1").arg(*error);
         return false;
     }
-    const SqlWindow units = WindowSql(window, QStringLiteral("unit"));
-    if (!Select(db,
-                QStringLiteral("SELECT station, time_ms / %1, COUNT(*), SUM(CASE WHEN result = "
-                               "'ok' THEN 1 ELSE 0 END) FROM record_lines WHERE %2 GROUP BY "
-                               "station, time_ms / %1")
-                    .arg(kHourMs)
-                    .arg(units.where),
-                units.values, &q, error))
+    const SqlWindow w = WindowSql(window);
+    const QString unit = QStringLiteral("kind = 'unit'");
+    const QString step = QStringLiteral("kind = 'step'");
+    const QString sql =
+        QStringLiteral(
+            "SELECT kind, station, CASE WHEN %2 THEN time_ms / %1 END, "
+            "CASE WHEN %2 THEN (CASE WHEN result = 'ok' THEN 1 ELSE 0 END) END, "
+            "CASE WHEN %2 AND COALESCE(result, '') <> 'ok' THEN COALESCE(failed_step, '') END, "
+            "CASE WHEN %2 AND COALESCE(result, '') <> 'ok' THEN COALESCE(message, '') END, "
+            "CASE WHEN %3 THEN COALESCE(step, '') END, CASE WHEN %3 THEN duration_ms END, "
+            "CASE WHEN kind = 'start' AND NOT EXISTS (SELECT 1 FROM record_lines u WHERE "
+            "u.run_id = record_lines.run_id AND u.port = record_lines.port AND u.round = "
+            "record_lines.round AND u.kind = 'unit') THEN 1 ELSE 0 END, "
+            "COUNT(*), SUM(CASE WHEN %3 AND mac_sent IS NOT NULL THEN 1 ELSE 0 END) "
+            "FROM record_lines WHERE %4 GROUP BY 1, 2, 3, 4, 5, 6, 7, 8, 9")
+            .arg(kHourMs)
+            .arg(unit, step, w.where);
+    if (!Select(db, sql, w.values, &q, error))
         return false;
-    while (q.next())
-        r->hours.append(ReportHour{q.value(0).toString(), q.value(1).toLongLong() * kHourMs,
-                                   q.value(2).toLongLong(), q.value(3).toLongLong()});
-    if (!Select(db,
-                QStringLiteral("SELECT COALESCE(failed_step, ''), COALESCE(message, ''), "
-                               "COUNT(*) FROM record_lines WHERE %1 AND COALESCE(result, '') <> "
-                               "'ok' GROUP BY COALESCE(failed_step, ''), COALESCE(message, '')")
-                    .arg(units.where),
-                units.values, &q, error))
-        return false;
-    while (q.next())
-        r->failures.append(
-            ReportFailure{q.value(0).toString(), q.value(1).toString(), q.value(2).toLongLong()});
-
-    const SqlWindow starts = WindowSql(window, QStringLiteral("start"));
-    if (!Select(db,
-                QStringLiteral("SELECT s.station, COUNT(*) FROM record_lines s WHERE %1 AND NOT "
-                               "EXISTS (SELECT 1 FROM record_lines u WHERE u.run_id = s.run_id "
-                               "AND u.port = s.port AND u.round = s.round AND u.kind = 'unit') "
-                               "GROUP BY s.station")
-                    .arg(starts.where),
-                starts.values, &q, error))
-        return false;
-    QHash<QString, qint64> interrupted;
-    while (q.next())
-        interrupted.insert(q.value(0).toString(), q.value(1).toLongLong());
-
-    const SqlWindow steps = WindowSql(window, QStringLiteral("step"));
-    if (!Select(db,
-                QStringLiteral("SELECT COUNT(*) FROM record_lines WHERE %1 AND mac_sent IS NOT "
-                               "NULL")
-                    .arg(steps.where),
-                steps.values, &q, error) ||
-        !q.next())
-        return false;
-    r->numbersUsed = q.value(0).toLongLong();
-    if (!Select(db,
-                QStringLiteral("SELECT COALESCE(step, ''), port, station, duration_ms, time_ms "
-                               "FROM record_lines WHERE %1 AND duration_ms IS NOT NULL ORDER BY "
-                               "duration_ms DESC, time_ms, port, station LIMIT %2")
-                    .arg(steps.where)
-                    .arg(kSlowestSteps),
-                steps.values, &q, error))
-        return false;
-    while (q.next())
-        r->slowest.append(ReportSlowStep{q.value(0).toString(), q.value(1).toString(),
-                                         q.value(2).toString(), q.value(3).toLongLong(),
-                                         q.value(4).toLongLong()});
-    // Nearest rank: the value at position ceil(p * n / 100) of each step's ordered durations.
-    if (!Select(db,
-                QStringLiteral(
-                    "SELECT step, n, MAX(CASE WHEN rn = (n * 50 + 99) / 100 THEN d END), "
-                    "MAX(CASE WHEN rn = (n * 95 + 99) / 100 THEN d END), MAX(d) FROM (SELECT "
-                    "COALESCE(step, '') AS step, duration_ms AS d, ROW_NUMBER() OVER (PARTITION "
-                    "BY COALESCE(step, '') ORDER BY duration_ms) AS rn, COUNT(*) OVER "
-                    "(PARTITION BY COALESCE(step, '')) AS n FROM record_lines WHERE %1 AND "
-                    "duration_ms IS NOT NULL) t GROUP BY step, n")
-                    .arg(steps.where),
-                steps.values, &q, error))
-        return false;
-    while (q.next())
-        r->stepTimes.append(ReportStepTimes{q.value(0).toString(), q.value(1).toLongLong(),
-                                            q.value(2).toLongLong(), q.value(3).toLongLong(),
-                                            q.value(4).toLongLong()});
-
+    std::map<std::pair<QString, qint64>, ReportHour> hours;
+    QMap<QPair<QString, QString>, qint64> failures;
     QMap<QString, ReportStation> stations;
-    for (const ReportHour &h : std::as_const(r->hours)) {
-        ReportStation &s = stations[h.station];
-        s.station = h.station;
-        s.units += h.units;
-        s.passed += h.passed;
+    QMap<QString, ReportDurations> durations;
+    while (q.next()) {
+        const QString kind = q.value(0).toString();
+        const QString station = q.value(1).toString();
+        const qint64 count = q.value(9).toLongLong();
+        if (kind == QLatin1String("unit")) {
+            const qint64 hour = q.value(2).toLongLong() * kHourMs;
+            ReportHour &h = hours[{station, hour}];
+            h.station = station;
+            h.hourMs = hour;
+            h.units += count;
+            ReportStation &st = stations[station];
+            st.station = station;
+            st.units += count;
+            if (q.value(3).toInt() == 1) {
+                h.passed += count;
+                st.passed += count;
+            } else {
+                failures[{q.value(4).toString(), q.value(5).toString()}] += count;
+            }
+        } else if (kind == QLatin1String("step")) {
+            r->numbersUsed += q.value(10).toLongLong();
+            if (!q.value(7).isNull())
+                durations[q.value(6).toString()][q.value(7).toLongLong()] += count;
+        } else if (kind == QLatin1String("start") && q.value(8).toInt() == 1) {
+            ReportStation &st = stations[station];
+            st.station = station;
+            st.interrupted += count;
+        }
     }
-    for (auto it = interrupted.cbegin(); it != interrupted.cend(); ++it) {
-        ReportStation &s = stations[it.key()];
-        s.station = it.key();
-        s.interrupted = it.value();
-    }
+    for (const auto &entry : hours)
+        r->hours.append(entry.second);
     r->stations = stations.values();
+    for (auto it = failures.cbegin(); it != failures.cend(); ++it)
+        r->failures.append(ReportFailure{it.key().first, it.key().second, it.value()});
+    qint64 threshold = -1;
+    QList<qint64> longest;
+    for (auto it = durations.cbegin(); it != durations.cend(); ++it) {
+        r->stepTimes.append(StepTimes(it.key(), it.value()));
+        qint64 taken = 0;
+        for (auto d = it.value().crbegin(); d != it.value().crend() && taken < kSlowestSteps;
+             ++d, ++taken)
+            longest.append(d->first);
+    }
+    std::sort(longest.begin(), longest.end(), std::greater<qint64>());
+    if (!longest.isEmpty())
+        threshold = longest.value(kSlowestSteps - 1, longest.last());
+    if (threshold >= 0) {
+        QVariantList values = w.values;
+        values << threshold;
+        if (!Select(db,
+                    QStringLiteral("SELECT COALESCE(step, ''), port, station, duration_ms, "
+                                   "time_ms FROM record_lines WHERE %1 AND %2 AND duration_ms >= ? "
+                                   "ORDER BY duration_ms DESC, time_ms, port, station LIMIT %3")
+                        .arg(w.where, step)
+                        .arg(kSlowestSteps),
+                    values, &q, error))
+            return false;
+        while (q.next())
+            r->slowest.append(ReportSlowStep{q.value(0).toString(), q.value(1).toString(),
+                                             q.value(2).toString(), q.value(3).toLongLong(),
+                                             q.value(4).toLongLong()});
+    }
 
     // Numbers left: only a pool's database knows them (free, or reserved past the lease).
     const QString now =
@@ -369,11 +370,27 @@ double YieldPercent(qint64 passed, qint64 units)
     return std::round(10000.0 * double(passed) / double(units)) / 100.0;
 }
 
-qint64 NearestRank(const QList<qint64> &sorted, int percent)
+ReportStepTimes StepTimes(const QString &step, const ReportDurations &durations)
 {
-    const qint64 n = sorted.size();
-    const qint64 rank = (n * percent + 99) / 100; // ceil(p * n / 100), from 1
-    return sorted[std::clamp<qint64>(rank, 1, n) - 1];
+    ReportStepTimes t;
+    t.step = step;
+    for (const auto &d : durations)
+        t.count += d.second;
+    if (t.count == 0)
+        return t;
+    // Nearest rank: the duration at position ceil(p * n / 100), counted from the shortest.
+    const qint64 medianRank = (t.count * 50 + 99) / 100, p95Rank = (t.count * 95 + 99) / 100;
+    qint64 seen = 0;
+    for (const auto &d : durations) {
+        const qint64 before = seen;
+        seen += d.second;
+        if (before < medianRank && medianRank <= seen)
+            t.medianMs = d.first;
+        if (before < p95Rank && p95Rank <= seen)
+            t.p95Ms = d.first;
+    }
+    t.maxMs = durations.rbegin()->first;
+    return t;
 }
 
 bool ParseRecordTime(const QString &text, qint64 *ms)
@@ -398,7 +415,7 @@ struct RecordReportBuilder::State
     QHash<QString, QString> starts; // unit key -> station, of starts in the window
     QSet<QString> ended;            // unit keys of every unit line, in the window or not
     qint64 numbersUsed = 0;
-    QHash<QString, QList<qint64>> durations;
+    QHash<QString, ReportDurations> durations;
     QList<ReportSlowStep> slowest; // kept short: cut back whenever it doubles
 };
 
@@ -465,7 +482,7 @@ void RecordReportBuilder::Add(const QJsonObject &line, qint64 timeMs)
         if (!duration.isDouble())
             return;
         const QString step = line.value(QLatin1String("step")).toString();
-        s.durations[step].append(duration.toInteger());
+        ++s.durations[step][duration.toInteger()];
         s.slowest.append(ReportSlowStep{step, line.value(QLatin1String("port")).toString(), station,
                                         duration.toInteger(), timeMs});
         if (s.slowest.size() >= 8 * kSlowestSteps) {
@@ -502,12 +519,8 @@ RecordReport RecordReportBuilder::Take()
     for (auto it = s.failures.cbegin(); it != s.failures.cend(); ++it)
         r.failures.append(ReportFailure{it.key().first, it.key().second, it.value()});
     r.numbersUsed = s.numbersUsed;
-    for (auto it = s.durations.begin(); it != s.durations.end(); ++it) {
-        QList<qint64> &d = it.value();
-        std::sort(d.begin(), d.end());
-        r.stepTimes.append(
-            ReportStepTimes{it.key(), d.size(), NearestRank(d, 50), NearestRank(d, 95), d.last()});
-    }
+    for (auto it = s.durations.cbegin(); it != s.durations.cend(); ++it)
+        r.stepTimes.append(StepTimes(it.key(), it.value()));
     r.slowest = s.slowest;
     r.Finish();
     *m_state = State();
@@ -543,7 +556,10 @@ bool ReadRecordReport(const QString &url, const ReportWindow &window, RecordRepo
         *error = QStringLiteral("the record %1: there is no such database file").arg(url);
         return false;
     }
-    MacPoolDatabase db(pool, MacPoolTimeouts());
+    // A report reads a whole record: its statements may run far longer than a station's.
+    MacPoolTimeouts timeouts;
+    timeouts.statementMs = 10 * 60 * 1000;
+    MacPoolDatabase db(pool, timeouts);
     RecordReport r;
     r.source = PoolUrlText(pool);
     QString failure;

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <limits>
+#include <map>
 
 class QJsonObject;
 struct PoolUrl;
@@ -92,8 +93,11 @@ constexpr int kSlowestSteps = 10;
 // Passed out of all as a percentage (0 when there were none), rounded to two decimals.
 double YieldPercent(qint64 passed, qint64 units);
 
-// The nearest-rank percentile (1..100) of `sorted` (ascending, not empty).
-qint64 NearestRank(const QList<qint64> &sorted, int percent);
+// How many steps took each duration (ms): percentiles without keeping every line.
+using ReportDurations = std::map<qint64, qint64>;
+
+// A step's count, nearest-rank median and 95th percentile, and longest, from its durations.
+ReportStepTimes StepTimes(const QString &step, const ReportDurations &durations);
 
 // One pass over record lines, one at a time, in any order.
 class RecordReportBuilder

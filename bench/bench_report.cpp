@@ -20,6 +20,7 @@
 #include <QVariant>
 
 #include <cstdio>
+#include <sys/resource.h>
 
 namespace {
 
@@ -198,17 +199,28 @@ void TimeReport(const char *what, const QString &record)
          {Case{"whole record", {}},
           Case{"one station, one day",
                {"--station", "station-3", "--since", "2026-03-05", "--until", "2026-03-06"}}}) {
+        // Wall time, and the tool's own CPU time, which a busy machine does not stretch.
+        struct rusage before, after;
+        getrusage(RUSAGE_CHILDREN, &before);
         QElapsedTimer timer;
         timer.start();
         QProcess p;
         p.start(tool, QStringList{"report", "--json", "--record", record} + c.arguments);
         p.waitForFinished(600000);
         const qint64 ms = timer.elapsed();
+        getrusage(RUSAGE_CHILDREN, &after);
+        auto cpuMs = [](const struct rusage &r) {
+            return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000LL +
+                   (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1000;
+        };
         const QJsonObject report = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
-        std::printf("  %-10s %-22s %6lld ms  (units %lld, interrupted %lld, exit %d)%s\n", what,
-                    c.name, ms, report.value("units").toInteger(),
-                    report.value("interrupted").toInteger(), p.exitCode(),
-                    ms < 2000 ? "" : "  OVER THE 2 s GOAL");
+        std::printf("  %-10s %-22s %6lld ms, CPU %6lld ms  (units %lld, interrupted %lld, "
+                    "exit %d)%s\n",
+                    what, c.name, ms, cpuMs(after) - cpuMs(before),
+                    report.value("units").toInteger(), report.value("interrupted").toInteger(),
+                    p.exitCode(), ms < 2000 ? "" : "  over the 2 s goal");
+        if (p.exitCode() != 0)
+            std::printf("    %s\n", p.readAllStandardError().trimmed().constData());
         std::fflush(stdout);
     }
 }

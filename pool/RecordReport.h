@@ -112,6 +112,8 @@ public:
     // with a time is counted as skipped.
     void AddText(const QByteArray &line);
     void Add(const QJsonObject &line, qint64 timeMs);
+    // Takes in what `other` gathered (lines of the same record, read apart) and empties it.
+    void Merge(RecordReportBuilder &other);
     RecordReport Take();
 
 private:

@@ -334,6 +334,39 @@ private slots:
                                      "write 5 900 5000"}));
     }
 
+    // A record far larger than the known set, made of it many times over (each copy its own
+    // runs): every count is that many times the known set's, the percentiles are the same.
+    void largeRecord_countsScale_percentilesStay()
+    {
+        constexpr int kCopies = 3000; // about 10 MB: read in several pieces at once
+        QByteArray bytes;
+        for (int k = 0; k < kCopies; ++k) {
+            QList<QJsonObject> lines = KnownLines();
+            for (QJsonObject &line : lines)
+                line["runId"] = line["runId"].toString() + QString::number(k);
+            bytes += Jsonl(lines);
+        }
+        QVERIFY(WriteTestFile(path("large.jsonl"), bytes));
+        const QJsonObject one = Report({"--record", m_records["file"]});
+        const QJsonObject many = Report({"--record", path("large.jsonl")});
+        for (const char *key : {"units", "passed", "failed", "interrupted", "numbersUsed"})
+            QCOMPARE(many[key].toInt(), one[key].toInt() * kCopies);
+        QCOMPARE(many["skippedLines"].toInt(), 0);
+        QCOMPARE(many["yield"], one["yield"]);
+        const QJsonArray f1 = one["failures"].toArray(), fn = many["failures"].toArray();
+        QCOMPARE(fn.size(), f1.size());
+        for (int i = 0; i < f1.size(); ++i)
+            QCOMPARE(fn[i]["count"].toInt(), f1[i]["count"].toInt() * kCopies);
+        const QJsonArray t1 = one["stepTimes"].toArray(), tn = many["stepTimes"].toArray();
+        QCOMPARE(tn.size(), t1.size());
+        for (int i = 0; i < t1.size(); ++i) {
+            QCOMPARE(tn[i]["count"].toInt(), t1[i]["count"].toInt() * kCopies);
+            for (const char *key : {"medianMs", "p95Ms", "maxMs"})
+                QCOMPARE(tn[i][key], t1[i][key]);
+        }
+        QCOMPARE(many["slowestSteps"].toArray().size(), 10);
+    }
+
     // The CSV is the JSON's hours, one row per station and hour.
     void csv_rowsAreTheHours()
     {

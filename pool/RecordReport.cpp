@@ -335,6 +335,19 @@ bool ReadFileReport(const QString &path, const ReportWindow &window, RecordRepor
 
 } // namespace
 
+bool SlowerThan(const ReportSlowStep &a, const ReportSlowStep &b)
+{
+    if (a.durationMs != b.durationMs)
+        return a.durationMs > b.durationMs;
+    if (a.timeMs != b.timeMs)
+        return a.timeMs < b.timeMs;
+    if (a.port != b.port)
+        return a.port < b.port;
+    if (a.station != b.station)
+        return a.station < b.station;
+    return a.step < b.step;
+}
+
 qint64 RecordReport::Units() const
 {
     qint64 n = 0;
@@ -370,10 +383,7 @@ void RecordReport::Finish()
         return std::make_tuple(-a.count, a.step, a.message) <
                std::make_tuple(-b.count, b.step, b.message);
     });
-    std::sort(slowest.begin(), slowest.end(), [](const ReportSlowStep &a, const ReportSlowStep &b) {
-        return std::make_tuple(-a.durationMs, a.timeMs, a.port, a.station, a.step) <
-               std::make_tuple(-b.durationMs, b.timeMs, b.port, b.station, b.step);
-    });
+    std::sort(slowest.begin(), slowest.end(), SlowerThan);
     if (slowest.size() > kSlowestSteps)
         slowest.resize(kSlowestSteps);
     std::sort(stepTimes.begin(), stepTimes.end(),
@@ -433,7 +443,8 @@ struct RecordReportBuilder::State
     QSet<QString> ended;            // unit keys of every unit line, in the window or not
     qint64 numbersUsed = 0;
     QHash<QString, ReportDurations> durations;
-    QList<ReportSlowStep> slowest; // kept short: cut back whenever it doubles
+    QList<ReportSlowStep> slowest; // kept short: cut back to the slowest when it grows
+    qint64 slowestFloor = 0;       // the tenth slowest duration at the last cut
 };
 
 RecordReportBuilder::RecordReportBuilder(const ReportWindow &window) : m_state(new State)
@@ -500,13 +511,15 @@ void RecordReportBuilder::Add(const QJsonObject &line, qint64 timeMs)
             return;
         const QString step = line.value(QLatin1String("step")).toString();
         ++s.durations[step][duration.toInteger()];
+        // Only a step as slow as the tenth slowest so far can be among the slowest.
+        if (s.slowest.size() >= kSlowestSteps && duration.toInteger() < s.slowestFloor)
+            return;
         s.slowest.append(ReportSlowStep{step, line.value(QLatin1String("port")).toString(), station,
                                         duration.toInteger(), timeMs});
         if (s.slowest.size() >= 8 * kSlowestSteps) {
-            RecordReport cut;
-            cut.slowest.swap(s.slowest);
-            cut.Finish();
-            s.slowest.swap(cut.slowest);
+            std::sort(s.slowest.begin(), s.slowest.end(), SlowerThan);
+            s.slowest.resize(kSlowestSteps);
+            s.slowestFloor = s.slowest.last().durationMs;
         }
     }
 }

@@ -57,6 +57,9 @@ struct ReportSlowStep
     qint64 timeMs = 0;
 };
 
+// The report's order of slow steps: longest first, then earliest, port, station and step.
+bool SlowerThan(const ReportSlowStep &a, const ReportSlowStep &b);
+
 // Nearest-rank percentiles of one step's durations.
 struct ReportStepTimes
 {

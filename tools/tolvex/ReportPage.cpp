@@ -61,8 +61,15 @@ QString HoursChart(const RecordReport &r)
     const int left = 50, bottom = 60, height = 260, plot = 900;
     const double slot = double(plot) / double(byHour.size());
     const double bar = std::clamp(slot * 0.8, 1.0, 60.0);
-    // Whole units on the axis: four steps of a whole number.
-    const qint64 tick = (top + 3) / 4;
+    // Four steps on the axis, each 1, 2 or 5 times a power of ten units.
+    qint64 tick = 1;
+    for (qint64 magnitude = 1; tick * 4 < top; magnitude *= 10) {
+        for (qint64 m : {1, 2, 5, 10}) {
+            tick = m * magnitude;
+            if (tick * 4 >= top)
+                break;
+        }
+    }
     top = tick * 4;
     const int labelEvery = std::max(1, int(std::ceil(60.0 / slot)));
     QString svg = QStringLiteral("<svg class=\"chart\" id=\"units-per-hour\" role=\"img\" "

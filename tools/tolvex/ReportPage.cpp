@@ -61,16 +61,17 @@ QString HoursChart(const RecordReport &r)
     const int left = 50, bottom = 60, height = 260, plot = 900;
     const double slot = double(plot) / double(byHour.size());
     const double bar = std::clamp(slot * 0.8, 1.0, 60.0);
-    // Four steps on the axis, each 1, 2 or 5 times a power of ten units.
+    // At most five steps on the axis, each 1, 2 or 5 times a power of ten units.
     qint64 tick = 1;
-    for (qint64 magnitude = 1; tick * 4 < top; magnitude *= 10) {
+    for (qint64 magnitude = 1; tick * 5 < top; magnitude *= 10) {
         for (qint64 m : {1, 2, 5, 10}) {
             tick = m * magnitude;
-            if (tick * 4 >= top)
+            if (tick * 5 >= top)
                 break;
         }
     }
-    top = tick * 4;
+    const qint64 steps = (top + tick - 1) / tick;
+    top = tick * steps;
     const int labelEvery = std::max(1, int(std::ceil(60.0 / slot)));
     QString svg = QStringLiteral("<svg class=\"chart\" id=\"units-per-hour\" role=\"img\" "
                                  "viewBox=\"0 0 %1 %2\" xmlns=\"http://www.w3.org/2000/svg\">"
@@ -82,8 +83,8 @@ QString HoursChart(const RecordReport &r)
                .arg(left)
                .arg(height + 10)
                .arg(left + plot);
-    for (int k = 0; k <= 4; ++k) {
-        const double y = 10 + height - height * k / 4.0;
+    for (qint64 k = 0; k <= steps; ++k) {
+        const double y = 10 + height - double(height) * double(k) / double(steps);
         svg += QStringLiteral("<text x=\"%1\" y=\"%2\" class=\"tick\" text-anchor=\"end\">%3"
                               "</text>\n")
                    .arg(left - 6)

@@ -1024,3 +1024,10 @@ bool MacPoolDatabase::GrantStation(const QString &role, QString *error)
         },
         false, error);
 }
+
+bool MacPoolDatabase::Read(const std::function<bool(QSqlDatabase, QString *)> &read, QString *error)
+{
+    if (!Open(false, error))
+        return false;
+    return read(QSqlDatabase::database(m_connectionName, false), error);
+}

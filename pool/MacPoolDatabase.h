@@ -119,6 +119,9 @@ public:
     bool ImportBelow(int below, const QString &source, int *moved, QString *error);
     // PostgreSQL only: `role` may take numbers and append to the history, nothing more.
     bool GrantStation(const QString &role, QString *error);
+    // Reading what a pool's database holds (the production record, for a report): `read` runs on
+    // the open connection, outside any transaction and whatever the schema; no file is created.
+    bool Read(const std::function<bool(QSqlDatabase db, QString *error)> &read, QString *error);
 
 private:
     enum class Outcome

@@ -9,6 +9,8 @@ packages=(
     libqt6sql6-sqlite libqt6sql6-psql postgresql
     # tests: an XMODEM peer nobody here wrote, a display for screenshots, sanitizers and fuzzing
     lrzsz xvfb xauth clang libclang-rt-14-dev
+    # tests: the report's HTML page opened in a real browser engine (headless screenshots)
+    chromium
     # tests: the Windows branches compiled (not linked) against the Qt headers
     g++-mingw-w64-x86-64-posix
     # the Debian package: its dependency scan, hardening flags and validators

@@ -621,6 +621,7 @@ does, then "zc"; the unit answers with its new address.
                "  assign-mac (--mac HHHH | --next [--new])   give the unit a MAC number\n"
                "  download (--list FILE | --image FILE | PAGE...)   send the web page image\n"
                "  pool (init | status | import-counter)   set up and watch a shared MAC pool\n"
+               "  report --record URL [--csv | --json | --html FILE]   what the line produced\n"
                "\n"
                "Steps: join commands with a lone \"+\"; each unit runs them in order and skips\n"
                "the rest once one fails. Every --port runs at the same time, in one process:\n"

@@ -9,6 +9,7 @@
 #include "JobPlan.h"
 #include "PoolCommand.h"
 #include "ProductionRecord.h"
+#include "ReportCommand.h"
 #include "TolvexVersion.h"
 #include "UnitPorts.h"
 
@@ -145,6 +146,9 @@ int main(int argc, char *argv[])
     // The pool's administration commands have their own arguments and run no unit.
     if (!arguments.isEmpty() && arguments.first() == QLatin1String("pool"))
         return RunPoolCommand(arguments.mid(1));
+    // The report reads a record and runs no unit either.
+    if (!arguments.isEmpty() && arguments.first() == QLatin1String("report"))
+        return RunReportCommand(arguments.mid(1));
     CliOptions options;
     QString error;
     int status = 0;

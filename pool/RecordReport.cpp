@@ -1,5 +1,7 @@
 #include "RecordReport.h"
 
+#include "settings/TextFile.h"
+
 #include "MacPoolDatabase.h"
 #include "PoolUrl.h"
 
@@ -267,34 +269,17 @@ bool ReadFileReport(const QString &path, const ReportWindow &window, RecordRepor
 {
     const QString name = QStringLiteral("the record %1").arg(path);
     QFile file;
-#ifndef Q_OS_WIN
-    // Opened without waiting and judged by what was opened: a FIFO named by mistake never hangs.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        *error = QStringLiteral("cannot open %1: %2")
-                     .arg(name, QString::fromLocal8Bit(std::strerror(errno)));
+    QString systemError;
+    switch (OpenRegularFile(path, &file, &systemError)) {
+    case RegularFileOpen::Opened:
+        break;
+    case RegularFileOpen::CannotOpen:
+        *error = QStringLiteral("cannot open %1: %2").arg(name, systemError);
         return false;
-    }
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
+    case RegularFileOpen::NotRegular:
         *error = QStringLiteral("cannot open %1: not a regular file").arg(name);
         return false;
     }
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        *error = QStringLiteral("cannot open %1: %2").arg(name, file.errorString());
-        return false;
-    }
-#else
-    file.setFileName(path);
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot open %1: %2")
-                     .arg(name, QFileInfo::exists(path) ? QStringLiteral("not a readable file")
-                                                        : QStringLiteral("no such file"));
-        return false;
-    }
-#endif
     const qint64 size = file.size();
     RecordReportBuilder builder(window);
     if (size > 0) {

@@ -6,6 +6,7 @@
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -44,6 +45,46 @@ QStringList SplitTextLines(const QByteArray &bytes, TextEncoding encoding)
     return lines;
 }
 
+RegularFileOpen OpenRegularFile(const QString &path, QFile *file, QString *systemError)
+{
+#ifdef Q_OS_UNIX
+    // Opened without waiting (a FIFO would block the open itself until a writer came), then
+    // judged by what was opened, so nothing swapped in after a check can slip through.
+    int fd = -1;
+    do {
+        fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        *systemError = QString::fromLocal8Bit(std::strerror(errno));
+        return RegularFileOpen::CannotOpen;
+    }
+    struct stat info = {};
+    if (::fstat(fd, &info) != 0) {
+        *systemError = QString::fromLocal8Bit(std::strerror(errno));
+        ::close(fd);
+        return RegularFileOpen::CannotOpen;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return RegularFileOpen::NotRegular;
+    }
+    if (!file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        *systemError = file->errorString();
+        ::close(fd);
+        return RegularFileOpen::CannotOpen;
+    }
+#else
+    file->setFileName(path);
+    if (QFileInfo::exists(path) && !QFileInfo(path).isFile())
+        return RegularFileOpen::NotRegular;
+    if (!file->open(QIODevice::ReadOnly)) {
+        *systemError = file->errorString();
+        return RegularFileOpen::CannotOpen;
+    }
+#endif
+    return RegularFileOpen::Opened;
+}
+
 bool ReadRegularFile(const QString &path, qint64 maxBytes, QByteArray *bytes, QString *error)
 {
     const QString cannotOpen = QStringLiteral("Cannot open file %1").arg(path);
@@ -55,44 +96,17 @@ bool ReadRegularFile(const QString &path, qint64 maxBytes, QByteArray *bytes, QS
         return false;
     }
     QFile file;
-#ifdef Q_OS_UNIX
-    // Opened without waiting (a FIFO would block the open itself until a writer came), then
-    // judged by what was opened, so nothing swapped in after a check can slip through.
-    int fd = -1;
-    do {
-        fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
+    QString systemError;
+    switch (OpenRegularFile(path, &file, &systemError)) {
+    case RegularFileOpen::Opened:
+        break;
+    case RegularFileOpen::CannotOpen:
         *error = cannotOpen;
         return false;
-    }
-    struct stat info = {};
-    if (::fstat(fd, &info) != 0) {
-        ::close(fd);
-        *error = cannotOpen;
+    case RegularFileOpen::NotRegular:
+        *error = notRegular;
         return false;
     }
-    if (!S_ISREG(info.st_mode)) {
-        ::close(fd);
-        *error = S_ISDIR(info.st_mode) ? cannotOpen : notRegular;
-        return false;
-    }
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        *error = cannotOpen;
-        return false;
-    }
-#else
-    file.setFileName(path);
-    if (!QFileInfo(path).isFile()) {
-        *error = QFileInfo::exists(path) ? notRegular : cannotOpen;
-        return false;
-    }
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = cannotOpen;
-        return false;
-    }
-#endif
     if (file.size() > maxBytes) {
         *error = tooLarge;
         return false;

@@ -19,6 +19,19 @@ enum class TextEncoding
 // small enough that a wrong file named by mistake costs nothing.
 constexpr qint64 kLargestTextFile = 4 * 1024 * 1024;
 
+class QFile;
+
+enum class RegularFileOpen
+{
+    Opened,
+    CannotOpen, // *systemError says why
+    NotRegular, // a folder, FIFO, device or socket
+};
+
+// Opens a regular file for reading without ever waiting: a FIFO or a device named by mistake is
+// refused without reading a byte, judged by what was opened so nothing swapped in slips through.
+RegularFileOpen OpenRegularFile(const QString &path, QFile *file, QString *systemError);
+
 // Reads a whole regular file of at most `maxBytes` bytes: the one reader for every file the
 // program takes in (text files and images). Never waits: a FIFO, a device or a socket is refused
 // without reading a byte, so /dev/zero or a pipe named by mistake cannot hang or exhaust memory.

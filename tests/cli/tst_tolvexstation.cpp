@@ -358,14 +358,21 @@ private slots:
         QCOMPARE(one.Events("run").value(0).value("station").toString(), QString("bench"));
         QVERIFY(QFile::exists(path("got.txt")));
 
-        // A record in an SQLite file is found from the station file's folder too.
+        // A record and a pool in SQLite files are found from the station file's folder too.
+        TolvexRun init;
+        QVERIFY(init.Run(
+            {"pool", "init", "--pool", "sqlite:" + path("line/pool.db"), "--range", "0100-0101"}));
+        QCOMPARE(init.ExitCode(), 0);
         const QString inDatabase =
-            file("line/db.txt",
-                 ("port = " + first + "\nsteps = read\nrecord = sqlite:line.db\n").toLocal8Bit());
+            file("line/db.txt", ("port = " + first +
+                                 "\nsteps = assign-mac --next\nrecord = sqlite:line.db\n"
+                                 "pool = sqlite:pool.db\n")
+                                    .toLocal8Bit());
         TolvexRun database;
         QVERIFY(database.Run({"--json", "--station-file", inDatabase}));
         QCOMPARE(database.ExitCode(), 0);
         QVERIFY(QFile::exists(path("line/line.db")));
+        QCOMPARE(database.Events("step-end").value(0).value("mac").toString(), QString("0100"));
     }
 
     void stationFile_badLine_namedWithItsNumber()

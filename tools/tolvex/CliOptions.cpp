@@ -420,6 +420,14 @@ bool ApplyStationFile(CliOptions *o, QString *error, int *exitStatus)
     auto resolved = [&folder](const QString &name) {
         return name.isEmpty() ? name : QDir::cleanPath(folder.absoluteFilePath(name));
     };
+    // A file or SQLite URL's path is taken from the file's folder; a server's URL as it is.
+    auto resolvedUrl = [&resolved](const QString &value) {
+        if (!value.startsWith(QLatin1String("sqlite:")) &&
+            !value.startsWith(QLatin1String("file:")))
+            return value;
+        const qsizetype colon = value.indexOf(QLatin1Char(':'));
+        return value.left(colon + 1) + resolved(value.mid(colon + 1));
+    };
     auto bad = [&](int number, const QString &what) {
         *exitStatus = ExitStatus::kFileUnusable;
         *error = QStringLiteral("%1, line %2: %3").arg(path).arg(number).arg(what);
@@ -457,20 +465,14 @@ bool ApplyStationFile(CliOptions *o, QString *error, int *exitStatus)
         } else if (key == QLatin1String("counter")) {
             counter = resolved(value);
         } else if (key == QLatin1String("pool")) {
-            pool = value;
+            pool = resolvedUrl(value);
         } else if (key == QLatin1String("record")) {
-            // A file's path is taken from the file's folder; a database URL as it is, and the
-            // path of an SQLite one from the folder too.
-            if (value.startsWith(QLatin1String("sqlite:")) ||
-                value.startsWith(QLatin1String("file:"))) {
-                const qsizetype colon = value.indexOf(QLatin1Char(':'));
-                record = value.left(colon + 1) + resolved(value.mid(colon + 1));
-            } else if (value.startsWith(QLatin1String("postgresql://")) ||
-                       value.startsWith(QLatin1String("postgres://"))) {
-                record = value;
-            } else {
-                record = resolved(value);
-            }
+            // A bare path is a record file's.
+            const bool server = value.startsWith(QLatin1String("postgresql://")) ||
+                                value.startsWith(QLatin1String("postgres://"));
+            const bool url = server || value.startsWith(QLatin1String("sqlite:")) ||
+                             value.startsWith(QLatin1String("file:"));
+            record = url ? resolvedUrl(value) : resolved(value);
         } else if (key == QLatin1String("comports")) {
             comports = resolved(value);
         } else {

@@ -4,6 +4,7 @@
 //  - 100,000 numbers taken by 16 processes while one of them is killed every half second and
 //    replaced; then a drain: every number must have gone out exactly once (0 duplicates).
 // The stations are real processes (tolvex-pool-driver) over the real DatabaseMacPool.
+// --latency-only leaves out the 100,000 numbers.
 
 #include "pool/MacPoolDatabase.h"
 #include "support/EventWait.h"
@@ -52,13 +53,17 @@ std::unique_ptr<QProcess> StartDriver(const QString &url, int index, const QStri
     return p;
 }
 
-void Latency(const QString &engine, const QString &url)
+// 16 stations take 150 numbers each: every `paceMs` (0: each take right after the last).
+void Latency(const QString &engine, const QString &url, int paceMs)
 {
     if (!InitPool(url, 0, 0x7FFF))
         return;
     std::vector<std::unique_ptr<QProcess>> drivers;
+    QElapsedTimer clock;
+    clock.start();
     for (int i = 0; i < 16; ++i)
-        drivers.push_back(StartDriver(url, i, {"--count", "150", "--latency"}));
+        drivers.push_back(StartDriver(
+            url, i, {"--count", "150", "--latency", "--pace-ms", QString::number(paceMs)}));
     std::vector<double> ms;
     int errors = 0;
     for (auto &p : drivers) {
@@ -75,10 +80,14 @@ void Latency(const QString &engine, const QString &url)
         std::printf("  %s: no samples\n", qPrintable(engine));
         return;
     }
-    std::printf("  %-10s take + mark-sent, 16 processes: median %.2f ms, p99 %.2f ms, max %.2f ms "
-                "(%zu samples, %d errors; goal p99 < 20 ms)\n",
-                qPrintable(engine), ms[ms.size() / 2], ms[ms.size() * 99 / 100], ms.back(),
-                ms.size(), errors);
+    const double seconds = double(clock.elapsed()) / 1000.0;
+    std::printf("  %-10s %s: median %.2f ms, p99 %.2f ms, max %.2f ms (%zu samples, %.0f "
+                "numbers/s, %d errors)\n",
+                qPrintable(engine),
+                paceMs ? qPrintable(QStringLiteral("a take every %1 ms per station").arg(paceMs))
+                       : "flat out",
+                ms[ms.size() / 2], ms[ms.size() * 99 / 100], ms.back(), ms.size(),
+                double(ms.size()) / seconds, errors);
 }
 
 // Takes every number of a pool of `size` with 16 stations, one killed every half second. True
@@ -162,11 +171,22 @@ int main(int argc, char *argv[])
     server.Psql(QStringLiteral("CREATE DATABASE latency"), nullptr, &error);
     server.Psql(QStringLiteral("CREATE DATABASE kill1"), nullptr, &error);
     server.Psql(QStringLiteral("CREATE DATABASE kill2"), nullptr, &error);
-    std::printf("MAC pool latency\n");
-    Latency(QStringLiteral("sqlite"), QStringLiteral("sqlite:") + dir.filePath("latency.db"));
+    // A line of 16 stations with 8 ports each and a unit cycle of 18 s takes about 7 numbers a
+    // second; a take every 100 ms per station is over 20 times that. Flat out shows the pool's
+    // capacity on this machine, each station queueing behind the 15 others.
+    std::printf("MAC pool take + mark-sent latency, 16 station processes (goal: p99 < 20 ms)\n");
+    server.Psql(QStringLiteral("CREATE DATABASE flat"), nullptr, &error);
+    Latency(QStringLiteral("sqlite"), QStringLiteral("sqlite:") + dir.filePath("latency.db"), 500);
     Latency(QStringLiteral("postgresql"),
-            server.Url(QStringLiteral("tolvex"), QStringLiteral("latency")));
+            server.Url(QStringLiteral("tolvex"), QStringLiteral("latency")), 500);
+    Latency(QStringLiteral("sqlite"), QStringLiteral("sqlite:") + dir.filePath("flat.db"), 0);
+    Latency(QStringLiteral("postgresql"),
+            server.Url(QStringLiteral("tolvex"), QStringLiteral("flat")), 0);
 
+    if (app.arguments().contains(QStringLiteral("--latency-only"))) {
+        server.Stop();
+        return 0;
+    }
     std::printf("MAC pool, 100,000 numbers with random kills (PostgreSQL, two pools of 50,000)\n");
     int sent = 0;
     int duplicates = 0;
@@ -178,14 +198,13 @@ int main(int argc, char *argv[])
         int s = 0;
         ok = KillRun(server.Url(QStringLiteral("tolvex"), db), 50000, &s, &duplicates, &killed) &&
              ok;
-        ok = ok && s == 50000;
         sent += s;
     }
     std::printf("  100000 numbers went out, %d of them reported sent by their stations (the rest "
                 "marked by stations killed before they said so), %d stations killed, %d "
                 "duplicates, %.0f s%s\n",
                 sent, killed, duplicates, double(clock.elapsed()) / 1000.0,
-                ok ? "" : " (NOT every number went out exactly once)");
+                ok ? "" : " (the pool's counts do NOT add up)");
     server.Stop();
     return ok && duplicates == 0 ? 0 : 1;
 }

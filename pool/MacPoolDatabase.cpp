@@ -4,9 +4,12 @@
 
 #include <QAtomicInt>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 #include <QVariant>
 
 namespace {
@@ -20,6 +23,13 @@ QString QueryError(const QSqlQuery &query)
     if (text.isEmpty())
         text = error.text().trimmed();
     return text;
+}
+
+// SQLite's answer when another connection holds the write lock (or, rarely, a reader meets a
+// writer's checkpoint): the transaction is tried again, not failed.
+bool IsBusy(const QString &error)
+{
+    return error.contains(QLatin1String("database is locked"));
 }
 
 // Migration n is the list of statements that brings a pool from schema n-1 to n; the first
@@ -230,8 +240,11 @@ bool MacPoolDatabase::Open(bool create, QString *error)
                           QStringLiteral("SET idle_in_transaction_session_timeout = %1")
                               .arg(m_timeouts.statementMs * 4)}
             // A number marked sent must survive a power cut: every commit reaches the disk.
+            // SQLite's own wait for a lock sleeps ever longer (up to 100 ms a try), so under many
+            // stations a waiter keeps missing the moments the lock is free; Run waits instead.
             : QStringList{QStringLiteral("PRAGMA journal_mode = WAL"),
-                          QStringLiteral("PRAGMA synchronous = FULL")};
+                          QStringLiteral("PRAGMA synchronous = FULL"),
+                          QStringLiteral("PRAGMA busy_timeout = 0")};
     for (const QString &sql : setup) {
         if (!Exec(sql, error)) {
             Close();
@@ -241,8 +254,33 @@ bool MacPoolDatabase::Open(bool create, QString *error)
     return true;
 }
 
+MacPoolDatabase::Prepared MacPoolDatabase::Statement(const QString &sql)
+{
+    std::unique_ptr<QSqlQuery> &query = m_statements[sql];
+    if (!query) {
+        auto prepared =
+            std::make_unique<QSqlQuery>(QSqlDatabase::database(m_connectionName, false));
+        if (!prepared->prepare(sql)) {
+            m_statements.erase(sql);
+            return Prepared(nullptr, std::move(prepared));
+        }
+        query = std::move(prepared);
+    }
+    return Prepared(query.get(), nullptr);
+}
+
+bool MacPoolDatabase::Prepared::Exec(QString *error)
+{
+    if (!m_query || !m_query->exec()) {
+        *error = QueryError(*operator->());
+        return false;
+    }
+    return true;
+}
+
 void MacPoolDatabase::Close()
 {
+    m_statements.clear();
     QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
     if (db.isValid())
         db.close();
@@ -286,6 +324,8 @@ bool MacPoolDatabase::CheckSchema(QString *error)
 
 bool MacPoolDatabase::Run(const Work &work, bool create, QString *error)
 {
+    QElapsedTimer waited;
+    waited.start();
     for (int attempt = 0; attempt < 2; ++attempt) {
         const bool wasOpen = QSqlDatabase::database(m_connectionName, false).isOpen();
         if (!Open(create, error)) {
@@ -309,6 +349,13 @@ bool MacPoolDatabase::Run(const Work &work, bool create, QString *error)
         }
         QString ignored;
         Exec(QStringLiteral("ROLLBACK"), &ignored);
+        if (!m_postgres && IsBusy(failure) && waited.elapsed() < m_timeouts.busyMs) {
+            // Another station holds the pool file's write lock for a few milliseconds: try
+            // again soon, at a random moment so waiters do not keep meeting.
+            QThread::usleep(100 + QRandomGenerator::global()->bounded(400));
+            --attempt;
+            continue;
+        }
         *error = Describe() + QStringLiteral(": ") + failure;
         // A statement that failed on a live connection is the answer; a broken connection is
         // opened afresh and the work repeated once.
@@ -410,18 +457,16 @@ bool MacPoolDatabase::InsertRecordLine(const QJsonObject &line, const QByteArray
 bool MacPoolDatabase::AppendHistory(int number, const QString &state, const QString &detail,
                                     QString *error)
 {
-    QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
-    query.prepare(QStringLiteral("INSERT INTO mac_history (number, state, station, port, run_id, "
+    Prepared query =
+        Statement(QStringLiteral("INSERT INTO mac_history (number, state, station, port, run_id, "
                                  "at_ms, detail) SELECT number, :state, station, port, run_id, "
                                  "%1, :detail FROM mac_numbers WHERE number = :number")
                       .arg(Now()));
-    query.bindValue(QStringLiteral(":state"), state);
-    query.bindValue(QStringLiteral(":detail"), detail.isEmpty() ? QVariant() : QVariant(detail));
-    query.bindValue(QStringLiteral(":number"), number);
-    if (!query.exec()) {
-        *error = QueryError(query);
+    query->bindValue(QStringLiteral(":state"), state);
+    query->bindValue(QStringLiteral(":detail"), detail.isEmpty() ? QVariant() : QVariant(detail));
+    query->bindValue(QStringLiteral(":number"), number);
+    if (!query.Exec(error))
         return false;
-    }
     return true;
 }
 
@@ -451,8 +496,8 @@ MacNumberReply MacPoolDatabase::Take(const MacNumberHolder &holder, const QStrin
                                "ORDER BY number LIMIT 1%1")
                     .arg(lock)};
             for (const QString &pick : picks) {
-                QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
-                query.prepare(QStringLiteral("UPDATE mac_numbers SET state = 'reserved', "
+                Prepared query =
+                    Statement(QStringLiteral("UPDATE mac_numbers SET state = 'reserved', "
                                              "station = :station, port = :port, run_id = :run, "
                                              "token = :token, lease_until_ms = %1 + %2, "
                                              "changed_ms = %1, address = NULL, reason = NULL "
@@ -460,18 +505,16 @@ MacNumberReply MacPoolDatabase::Take(const MacNumberHolder &holder, const QStrin
                                   .arg(Now())
                                   .arg(m_timeouts.leaseMs)
                                   .arg(pick));
-                query.bindValue(QStringLiteral(":station"), holder.station);
-                query.bindValue(QStringLiteral(":port"), holder.port);
-                query.bindValue(QStringLiteral(":run"), holder.runId);
-                query.bindValue(QStringLiteral(":token"), token);
-                if (!query.exec()) {
-                    *failure = QueryError(query);
+                query->bindValue(QStringLiteral(":station"), holder.station);
+                query->bindValue(QStringLiteral(":port"), holder.port);
+                query->bindValue(QStringLiteral(":run"), holder.runId);
+                query->bindValue(QStringLiteral(":token"), token);
+                if (!query.Exec(failure))
                     return Outcome::SqlFailed;
-                }
-                if (query.next()) {
+                if (query->next()) {
                     reply.ok = true;
-                    reply.number = query.value(0).toInt();
-                    query.finish();
+                    reply.number = query->value(0).toInt();
+                    query->finish();
                     return AppendHistory(reply.number, QStringLiteral("reserved"), QString(),
                                          failure)
                                ? Outcome::Done
@@ -493,33 +536,29 @@ MacNumberReply MacPoolDatabase::MarkSent(int number, const QString &token)
         [&](QString *failure) {
             reply = MacNumberReply();
             reply.number = number;
-            QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
-            query.prepare(QStringLiteral("UPDATE mac_numbers SET state = 'sent', changed_ms = %1 "
+            Prepared query =
+                Statement(QStringLiteral("UPDATE mac_numbers SET state = 'sent', changed_ms = %1 "
                                          "WHERE number = :number AND state = 'reserved' AND "
                                          "token = :token")
                               .arg(Now()));
-            query.bindValue(QStringLiteral(":number"), number);
-            query.bindValue(QStringLiteral(":token"), token);
-            if (!query.exec()) {
-                *failure = QueryError(query);
+            query->bindValue(QStringLiteral(":number"), number);
+            query->bindValue(QStringLiteral(":token"), token);
+            if (!query.Exec(failure))
                 return Outcome::SqlFailed;
-            }
-            if (query.numRowsAffected() == 1) {
+            if (query->numRowsAffected() == 1) {
                 reply.ok = true;
                 return AppendHistory(number, QStringLiteral("sent"), QString(), failure)
                            ? Outcome::Done
                            : Outcome::SqlFailed;
             }
             // Marked already by a first attempt whose answer was lost, or no longer ours.
-            query.prepare(
+            Prepared again = Statement(
                 QStringLiteral("SELECT state, token FROM mac_numbers WHERE number = :number"));
-            query.bindValue(QStringLiteral(":number"), number);
-            if (!query.exec()) {
-                *failure = QueryError(query);
+            again->bindValue(QStringLiteral(":number"), number);
+            if (!again.Exec(failure))
                 return Outcome::SqlFailed;
-            }
-            if (query.next() && query.value(0).toString() == QLatin1String("sent") &&
-                query.value(1).toString() == token) {
+            if (again->next() && again->value(0).toString() == QLatin1String("sent") &&
+                again->value(1).toString() == token) {
                 reply.ok = true;
             } else {
                 reply.error = QStringLiteral("%1: MAC number %2 is no longer reserved for this "
@@ -540,18 +579,16 @@ MacNumberReply MacPoolDatabase::GiveBack(int number, const QString &token)
         [&](QString *failure) {
             reply = MacNumberReply();
             reply.number = number;
-            QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
-            query.prepare(QStringLiteral("SELECT state, token FROM mac_numbers WHERE number = "
+            Prepared query =
+                Statement(QStringLiteral("SELECT state, token FROM mac_numbers WHERE number = "
                                          ":number%1")
                               .arg(m_postgres ? QStringLiteral(" FOR UPDATE") : QString()));
-            query.bindValue(QStringLiteral(":number"), number);
-            if (!query.exec()) {
-                *failure = QueryError(query);
+            query->bindValue(QStringLiteral(":number"), number);
+            if (!query.Exec(failure))
                 return Outcome::SqlFailed;
-            }
-            const QString state = query.next() ? query.value(0).toString() : QString();
-            const bool ours = query.value(1).toString() == token;
-            query.finish();
+            const QString state = query->next() ? query->value(0).toString() : QString();
+            const bool ours = query->value(1).toString() == token;
+            query->finish();
             if (state == QLatin1String("free")) {
                 reply.ok = true; // a first attempt whose answer was lost gave it back
                 return Outcome::Done;
@@ -568,16 +605,15 @@ MacNumberReply MacPoolDatabase::GiveBack(int number, const QString &token)
             if (!AppendHistory(number, QStringLiteral("free"), QStringLiteral("given back"),
                                failure))
                 return Outcome::SqlFailed;
-            query.prepare(QStringLiteral("UPDATE mac_numbers SET state = 'free', station = NULL, "
+            Prepared again =
+                Statement(QStringLiteral("UPDATE mac_numbers SET state = 'free', station = NULL, "
                                          "port = NULL, run_id = NULL, token = NULL, "
                                          "lease_until_ms = NULL, changed_ms = %1 WHERE "
                                          "number = :number")
                               .arg(Now()));
-            query.bindValue(QStringLiteral(":number"), number);
-            if (!query.exec()) {
-                *failure = QueryError(query);
+            again->bindValue(QStringLiteral(":number"), number);
+            if (!again.Exec(failure))
                 return Outcome::SqlFailed;
-            }
             reply.ok = true;
             return Outcome::Done;
         },
@@ -593,18 +629,15 @@ MacNumberReply MacPoolDatabase::Confirm(int number, const QString &address)
         [&](QString *failure) {
             reply = MacNumberReply();
             reply.number = number;
-            QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
-            query.prepare(QStringLiteral("UPDATE mac_numbers SET state = 'confirmed', "
-                                         "address = :address, changed_ms = %1 WHERE "
-                                         "number = :number AND state = 'sent'")
-                              .arg(Now()));
-            query.bindValue(QStringLiteral(":address"), address);
-            query.bindValue(QStringLiteral(":number"), number);
-            if (!query.exec()) {
-                *failure = QueryError(query);
+            Prepared query = Statement(QStringLiteral("UPDATE mac_numbers SET state = 'confirmed', "
+                                                      "address = :address, changed_ms = %1 WHERE "
+                                                      "number = :number AND state = 'sent'")
+                                           .arg(Now()));
+            query->bindValue(QStringLiteral(":address"), address);
+            query->bindValue(QStringLiteral(":number"), number);
+            if (!query.Exec(failure))
                 return Outcome::SqlFailed;
-            }
-            if (query.numRowsAffected() == 1) {
+            if (query->numRowsAffected() == 1) {
                 reply.ok = true;
                 return AppendHistory(number, QStringLiteral("confirmed"), address, failure)
                            ? Outcome::Done
@@ -632,24 +665,22 @@ MacPoolLookup MacPoolDatabase::LookUpHere(int number, QString *failure, QString 
                                           bool *leaseExpired)
 {
     MacPoolLookup found;
-    QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
-    query.prepare(QStringLiteral("SELECT state, address, station, token, lease_until_ms < %1 "
+    Prepared query =
+        Statement(QStringLiteral("SELECT state, address, station, token, lease_until_ms < %1 "
                                  "FROM mac_numbers WHERE number = :number")
                       .arg(Now()));
-    query.bindValue(QStringLiteral(":number"), number);
-    if (!query.exec()) {
-        *failure = QueryError(query);
+    query->bindValue(QStringLiteral(":number"), number);
+    if (!query.Exec(failure))
         return found;
-    }
     found.ok = true;
-    if (query.next()) {
-        found.state = MacPoolStateFromName(query.value(0).toString());
-        found.address = query.value(1).toString();
-        found.station = query.value(2).toString();
+    if (query->next()) {
+        found.state = MacPoolStateFromName(query->value(0).toString());
+        found.address = query->value(1).toString();
+        found.station = query->value(2).toString();
         if (token)
-            *token = query.value(3).toString();
+            *token = query->value(3).toString();
         if (leaseExpired)
-            *leaseExpired = query.value(4).toBool();
+            *leaseExpired = query->value(4).toBool();
     }
     return found;
 }
@@ -681,16 +712,14 @@ MacNumberReply MacPoolDatabase::Void(int number, const QString &reason, const QS
                                                : MacPoolStateName(found.state));
                 return Outcome::Done;
             }
-            QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
-            query.prepare(QStringLiteral("UPDATE mac_numbers SET state = 'void', reason = "
+            Prepared query =
+                Statement(QStringLiteral("UPDATE mac_numbers SET state = 'void', reason = "
                                          ":reason, changed_ms = %1 WHERE number = :number")
                               .arg(Now()));
-            query.bindValue(QStringLiteral(":reason"), reason);
-            query.bindValue(QStringLiteral(":number"), number);
-            if (!query.exec()) {
-                *failure = QueryError(query);
+            query->bindValue(QStringLiteral(":reason"), reason);
+            query->bindValue(QStringLiteral(":number"), number);
+            if (!query.Exec(failure))
                 return Outcome::SqlFailed;
-            }
             reply.ok = true;
             return AppendHistory(number, QStringLiteral("void"), reason, failure)
                        ? Outcome::Done
@@ -1028,6 +1057,10 @@ bool MacPoolDatabase::GrantStation(const QString &role, QString *error)
 bool MacPoolDatabase::Read(const std::function<bool(QSqlDatabase, QString *)> &read, QString *error)
 {
     if (!Open(false, error))
+        return false;
+    // A report reads while stations write: let SQLite wait for a checkpoint itself.
+    if (!m_postgres &&
+        !Exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(m_timeouts.busyMs), error))
         return false;
     return read(QSqlDatabase::database(m_connectionName, false), error);
 }

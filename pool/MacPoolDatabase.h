@@ -7,8 +7,11 @@
 #include <QJsonObject>
 #include <QList>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 #include <functional>
+#include <memory>
+#include <unordered_map>
 
 // How long a pool may keep a caller waiting. A station must learn within seconds that its pool
 // is slow or gone, so the run can fail the unit's step instead of hanging.
@@ -132,6 +135,35 @@ private:
     };
     using Work = std::function<Outcome(QString *error)>;
 
+    // A statement of this connection, prepared at its first use and kept until the connection
+    // closes: a station runs the same few statements over and over, and the server then parses
+    // and plans each once, and a use costs one round trip instead of three. The statement is
+    // reset (its result released) when the guard ends, so no read stays open on the file.
+    class Prepared
+    {
+    public:
+        Prepared(QSqlQuery *query, std::unique_ptr<QSqlQuery> failed)
+            : m_query(query), m_failed(std::move(failed))
+        {
+        }
+        ~Prepared()
+        {
+            if (m_query)
+                m_query->finish();
+        }
+        Prepared(const Prepared &) = delete;
+        Prepared &operator=(const Prepared &) = delete;
+        QSqlQuery *operator->() const { return m_query ? m_query : m_failed.get(); }
+        // Runs it with the values bound; false with *error when it fails or could not be
+        // prepared.
+        bool Exec(QString *error);
+
+    private:
+        QSqlQuery *m_query;                  // kept by the connection; null if not prepared
+        std::unique_ptr<QSqlQuery> m_failed; // one that could not be prepared, for its error
+    };
+    Prepared Statement(const QString &sql);
+
     bool Open(bool create, QString *error);
     void Close();
     bool CheckSchema(QString *error);
@@ -154,6 +186,7 @@ private:
     QString m_connectionName;
     QString m_subject = QStringLiteral("MAC pool");
     bool m_postgres = false;
+    std::unordered_map<QString, std::unique_ptr<QSqlQuery>> m_statements;
 };
 
 // The text the database stores for a state, and back.

@@ -6,6 +6,7 @@
 //   G n   given back     C n / V n   confirmed / void
 //   X n   marking refused (the reservation was lost): the number must not be sent
 //   L us  take + mark-sent latency in microseconds (with --latency)
+// --pace-ms N starts a take every N ms (otherwise each follows the last at once).
 //   E text   a failed call (it is retried)        EMPTY   the pool has no number left
 
 #include "pool/MacSourceFactory.h"
@@ -30,12 +31,35 @@ public:
     {
     }
 
+    // With a pace, takes start every `paceMs` (a station's units coming round), each station at
+    // its own random offset; a take that falls behind starts at once.
+    void SetPace(int paceMs)
+    {
+        m_paceMs = paceMs;
+        m_since.start();
+        m_due = paceMs > 0 ? m_random.bounded(paceMs) : 0;
+    }
+
     void Next()
     {
         if (m_count >= 0 && m_sent >= m_count) {
             QCoreApplication::exit(0);
             return;
         }
+        if (m_paceMs > 0) {
+            const qint64 wait = m_due - m_since.elapsed();
+            m_due += m_paceMs;
+            if (wait > 0) {
+                QTimer::singleShot(int(wait), this, [this] { Take(); });
+                return;
+            }
+        }
+        Take();
+    }
+
+private:
+    void Take()
+    {
         m_clock.start();
         m_source->Take(m_holder, this, [this](const MacNumberReply &r) {
             if (!r.ok) {
@@ -54,7 +78,6 @@ public:
         });
     }
 
-private:
     void Use(int number)
     {
         if (m_random.bounded(100) < 15) {
@@ -120,6 +143,9 @@ private:
     int m_sent = 0;
     int m_errors = 0;
     QElapsedTimer m_clock;
+    int m_paceMs = 0;
+    qint64 m_due = 0;
+    QElapsedTimer m_since;
 };
 
 } // namespace
@@ -149,6 +175,7 @@ int main(int argc, char *argv[])
                   option(QStringLiteral("--seed"), QStringLiteral("1")).toUInt(),
                   option(QStringLiteral("--think-ms"), QStringLiteral("0")).toInt(),
                   args.contains(QStringLiteral("--latency")));
+    driver.SetPace(option(QStringLiteral("--pace-ms"), QStringLiteral("0")).toInt());
     QTimer::singleShot(0, &driver, [&driver] { driver.Next(); });
     return app.exec();
 }

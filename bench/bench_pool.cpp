@@ -65,17 +65,21 @@ void Latency(const QString &engine, const QString &url, int paceMs)
         drivers.push_back(StartDriver(
             url, i, {"--count", "150", "--latency", "--pace-ms", QString::number(paceMs)}));
     std::vector<double> ms;
+    std::vector<double> first; // connecting to the pool included
     int errors = 0;
     for (auto &p : drivers) {
         p->waitForFinished(600000);
         for (const QByteArray &line : p->readAllStandardOutput().split('\n')) {
             if (line.startsWith("L "))
                 ms.push_back(line.mid(2).toDouble() / 1000.0);
+            else if (line.startsWith("F "))
+                first.push_back(line.mid(2).toDouble() / 1000.0);
             else if (line.startsWith("E ") || line.startsWith("X "))
                 ++errors;
         }
     }
     std::sort(ms.begin(), ms.end());
+    std::sort(first.begin(), first.end());
     if (ms.empty()) {
         std::printf("  %s: no samples\n", qPrintable(engine));
         return;
@@ -87,7 +91,11 @@ void Latency(const QString &engine, const QString &url, int paceMs)
                 paceMs ? qPrintable(QStringLiteral("a take every %1 ms per station").arg(paceMs))
                        : "flat out",
                 ms[ms.size() / 2], ms[ms.size() * 99 / 100], ms.back(), ms.size(),
-                double(ms.size()) / seconds, errors);
+                double(ms.size() + first.size()) / seconds, errors);
+    if (!first.empty())
+        std::printf("  %-10s   each station's first number, connecting included: median %.2f ms, "
+                    "max %.2f ms\n",
+                    qPrintable(engine), first[first.size() / 2], first.back());
 }
 
 // Takes every number of a pool of `size` with 16 stations, one killed every half second. True

@@ -12,6 +12,8 @@
 #include <QThread>
 #include <QVariant>
 
+#include <algorithm>
+
 namespace {
 
 QAtomicInt g_connectionCount;
@@ -326,6 +328,7 @@ bool MacPoolDatabase::Run(const Work &work, bool create, QString *error)
 {
     QElapsedTimer waited;
     waited.start();
+    int busyTries = 0;
     for (int attempt = 0; attempt < 2; ++attempt) {
         const bool wasOpen = QSqlDatabase::database(m_connectionName, false).isOpen();
         if (!Open(create, error)) {
@@ -350,9 +353,12 @@ bool MacPoolDatabase::Run(const Work &work, bool create, QString *error)
         QString ignored;
         Exec(QStringLiteral("ROLLBACK"), &ignored);
         if (!m_postgres && IsBusy(failure) && waited.elapsed() < m_timeouts.busyMs) {
-            // Another station holds the pool file's write lock for a few milliseconds: try
-            // again soon, at a random moment so waiters do not keep meeting.
-            QThread::usleep(100 + QRandomGenerator::global()->bounded(400));
+            // Another station holds the pool file's write lock for a millisecond or two: try
+            // again soon, waiting a little longer each time up to 2 ms (so a queue of waiters
+            // does not starve the holder of the processor), at a random moment so that
+            // waiters do not keep meeting.
+            const unsigned step = 100u << std::min(busyTries++, 4);
+            QThread::usleep(step / 2 + QRandomGenerator::global()->bounded(step));
             --attempt;
             continue;
         }

@@ -6,6 +6,7 @@
 //   G n   given back     C n / V n   confirmed / void
 //   X n   marking refused (the reservation was lost): the number must not be sent
 //   L us  take + mark-sent latency in microseconds (with --latency)
+//   F us  the same for the first number, connecting to the pool included
 // --pace-ms N starts a take every N ms (otherwise each follows the last at once).
 //   E text   a failed call (it is retried)        EMPTY   the pool has no number left
 
@@ -98,7 +99,9 @@ private:
             }
             Line(QStringLiteral("S %1").arg(number));
             if (m_latency)
-                Line(QStringLiteral("L %1").arg(m_clock.nsecsElapsed() / 1000));
+                Line(QStringLiteral("%1 %2")
+                         .arg(m_sent == 0 ? 'F' : 'L')
+                         .arg(m_clock.nsecsElapsed() / 1000));
             ++m_sent;
             m_errors = 0;
             const bool confirm = m_random.bounded(100) < 80;

@@ -194,8 +194,10 @@ Interrupts::Interrupts(QObject *parent) : QObject(parent)
 
 Interrupts::~Interrupts()
 {
+    // The run is over and its exit status decided (its ports are closed by now): a signal
+    // that comes while the process winds down must not turn a reported result into 143.
     struct sigaction action = {};
-    action.sa_handler = SIG_DFL;
+    action.sa_handler = SIG_IGN;
     for (int signal : kSignals)
         sigaction(signal, &action, nullptr);
     for (int &fd : g_signalSockets) {

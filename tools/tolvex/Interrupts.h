@@ -20,7 +20,8 @@ public:
     explicit Interrupts(QObject *parent = nullptr);
     // On Windows a console close, logoff or shutdown waits in its handler until this runs (the
     // system ends the process as soon as the handler returns): destroy it once the ports are
-    // closed.
+    // closed. Elsewhere the signals are ignored from then on, as the process is ending with
+    // the status it reported.
     ~Interrupts() override;
 
 signals:

@@ -164,7 +164,8 @@ bool QueryReport(QSqlDatabase db, bool postgres, const ReportWindow &window, Rec
             "CASE WHEN kind = 'start' AND NOT EXISTS (SELECT 1 FROM record_lines u WHERE "
             "u.run_id = record_lines.run_id AND u.port = record_lines.port AND u.round = "
             "record_lines.round AND u.kind = 'unit') THEN 1 ELSE 0 END, "
-            "COUNT(*), SUM(CASE WHEN %3 AND mac_sent IS NOT NULL THEN 1 ELSE 0 END) "
+            "COUNT(*), SUM(CASE WHEN mac_sent IS NOT NULL AND (%3 OR (%2 AND line LIKE "
+            "'%\"macStepUnrecorded\":true%')) THEN 1 ELSE 0 END) "
             "FROM record_lines WHERE %4 GROUP BY 1, 2, 3, 4, 5, 6, 7, 8, 9")
             .arg(kHourMs)
             .arg(unit, step, w.where);
@@ -184,6 +185,8 @@ bool QueryReport(QSqlDatabase db, bool postgres, const ReportWindow &window, Rec
             h.station = station;
             h.hourMs = hour;
             h.units += count;
+            // A unit line is where a number is counted only when its step's line is missing.
+            r->numbersUsed += q.value(10).toLongLong();
             ReportStation &st = stations[station];
             st.station = station;
             st.units += count;
@@ -476,6 +479,10 @@ void RecordReportBuilder::Add(const QJsonObject &line, qint64 timeMs)
         h.station = hourKey;
         h.hourMs = HourOf(timeMs);
         ++h.units;
+        // The only line that names the number sent when the MAC step's own line is missing.
+        if (line.value(QLatin1String("macStepUnrecorded")).toBool() &&
+            line.contains(QLatin1String("macSent")))
+            ++s.numbersUsed;
         if (line.value(QLatin1String("result")).toString() == QLatin1String("ok")) {
             ++h.passed;
         } else {

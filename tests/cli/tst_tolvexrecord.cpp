@@ -345,6 +345,52 @@ private slots:
         QCOMPARE(run.ExitCode(), 0);
         QCOMPARE(Lines(record).size(), 3);
     }
+
+    // The MAC step's own line is refused (a trigger stands in for a disk that fails once):
+    // the unit line is then the one line with the number sent, says so, and the report still
+    // counts the number once.
+    void macStepLineRefused_unitLineCarriesTheNumber()
+    {
+        const QString unit = sim();
+        const QString record = NewRecord("sqlite");
+        const QString pool = NewPool();
+        TolvexRun first;
+        QVERIFY(first.Run({"--record", record, "-p", unit, "read"})); // makes the schema
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "trigger");
+            db.setDatabaseName(record.mid(7));
+            QVERIFY(db.open());
+            QSqlQuery query(db);
+            QVERIFY(query.exec("CREATE TRIGGER refuse_mac_step BEFORE INSERT ON record_lines "
+                               "WHEN NEW.kind = 'step' AND NEW.mac_sent IS NOT NULL BEGIN "
+                               "SELECT RAISE(ABORT, 'no room for this line'); END"));
+        }
+        QSqlDatabase::removeDatabase("trigger");
+        TolvexRun run;
+        QVERIFY(run.Run({"--record", record, "-p", unit, "assign-mac", "--next", "--pool", pool}));
+        QCOMPARE(run.ExitCode(), 3);
+        QList<int> sent; // the bare "ma" that reads the unit's address names no number
+        for (const QByteArray &line : sims[0]->receivedLines())
+            if (line.startsWith("ma") && line.trimmed().size() > 2)
+                sent << line.trimmed().mid(2).toInt();
+        QVERIFY2(sent.size() == 1, qPrintable(QString::number(sent.size())));
+        int naming = 0;
+        for (const QJsonObject &line : Lines(record)) {
+            if (line.value("macSent").toString().toInt(nullptr, 16) != sent[0])
+                continue;
+            ++naming;
+            QCOMPARE(line.value("kind").toString(), QString("unit"));
+            QCOMPARE(line.value("macStepUnrecorded").toBool(), true);
+            QCOMPARE(line.value("failedStep").toString(), QString("assign-mac"));
+        }
+        QCOMPARE(naming, 1);
+        TolvexRun report;
+        QVERIFY(report.Run({"report", "--record", record, "--json"}));
+        QCOMPARE(report.ExitCode(), 0);
+        const QJsonObject figures = QJsonDocument::fromJson(report.Out()).object();
+        QVERIFY2(figures.contains("numbersUsed"), report.Out().constData());
+        QCOMPARE(figures.value("numbersUsed").toInt(), 1);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestTolvexRecord)

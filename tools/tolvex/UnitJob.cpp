@@ -87,6 +87,7 @@ bool UnitJob::BeginRound(int round)
     m_macNumber = -1;
     m_macAddress.clear();
     m_macSent.clear();
+    m_macStepUnrecorded = false;
     m_macAnswered.clear();
     m_roundClock.start();
     m_resultEvent = QJsonObject();
@@ -524,6 +525,8 @@ void UnitJob::EndStep(const StepOutcome &outcome)
 void UnitJob::StepWritten(StepOutcome outcome, const QJsonObject &fields, const QString &error)
 {
     const QString step = fields.value(QLatin1String("step")).toString();
+    if (!error.isEmpty() && fields.contains(QLatin1String("macSent")))
+        m_macStepUnrecorded = true;
     if (!error.isEmpty() && (outcome.result == Verdict::kOk || outcome.result == Verdict::kKept)) {
         // A unit without its record line is not done: the line must be written again.
         outcome.result = Verdict::kFailed;
@@ -578,6 +581,8 @@ void UnitJob::EndRound()
         line["failedStep"] = m_failedStep;
     if (!m_macSent.isEmpty())
         line["macSent"] = m_macSent;
+    if (m_macStepUnrecorded)
+        line["macStepUnrecorded"] = true;
     if (!m_macAnswered.isEmpty())
         line["macAnswered"] = m_macAnswered;
     // The steps that ran, each with the files it used.

@@ -138,7 +138,10 @@ private:
     int m_macNumber = -1;
     bool m_macFromCounter = false;
     QString m_macAddress;
-    QString m_macSent;     // 4 hex digits, once its line went out this round
+    QString m_macSent; // 4 hex digits, once its line went out this round
+    // The MAC step's own line, the one that names the number sent, could not be written: the
+    // unit line says so, as the only line with that number.
+    bool m_macStepUnrecorded = false;
     QString m_macAnswered; // the unit's answer to it
     // Counts requests to the MAC source; a cancel moves it on, so late answers are dropped.
     int m_macRequest = 0;

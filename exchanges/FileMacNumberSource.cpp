@@ -6,7 +6,7 @@ FileMacNumberSource::FileMacNumberSource(const QString &counterPath, int lockTim
     : m_path(counterPath), m_lockTimeoutMs(lockTimeoutMs)
 {
     m_thread.setObjectName(QStringLiteral("MAC counter"));
-    m_worker = new QObject;
+    m_worker = new HandOffQueue;
     m_worker->moveToThread(&m_thread);
     m_thread.start();
 }
@@ -28,20 +28,16 @@ void FileMacNumberSource::Post(QObject *context, Done done, std::function<MacNum
 {
     // Made here, on the context's thread, and only ever read there.
     QPointer<QObject> alive(context);
-    QObject *relay = &m_relay;
-    QMetaObject::invokeMethod(
-        m_worker,
-        [relay, alive, done = std::move(done), step = std::move(step)] {
-            const MacNumberReply reply = step();
-            QMetaObject::invokeMethod(
-                relay,
-                [alive, done, reply] {
-                    if (alive)
-                        done(reply);
-                },
-                Qt::QueuedConnection);
-        },
-        Qt::QueuedConnection);
+    HandOffQueue *relay = &m_relay;
+    // The answer's callback moves on with the answer, so it is only ever copied, run and
+    // destroyed on the context's thread.
+    m_worker->Post([relay, alive, done = std::move(done), step = std::move(step)]() mutable {
+        const MacNumberReply reply = step();
+        relay->Post([alive, done = std::move(done), reply] {
+            if (alive)
+                done(reply);
+        });
+    });
 }
 
 void FileMacNumberSource::Take(const MacNumberHolder &, QObject *context, Done done)

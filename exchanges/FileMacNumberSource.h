@@ -3,6 +3,8 @@
 #include "MacCounter.h"
 #include "MacNumberSource.h"
 
+#include "link/ThreadHandOff.h"
+
 #include <QObject>
 #include <QThread>
 
@@ -46,6 +48,6 @@ private:
     int m_lockTimeoutMs;
     std::atomic_bool m_stopping{false};
     QThread m_thread;
-    QObject *m_worker = nullptr; // lives on m_thread
-    QObject m_relay;             // lives on the making thread; answers are posted to it
+    HandOffQueue *m_worker = nullptr; // lives on m_thread
+    HandOffQueue m_relay;             // lives on the making thread; answers are posted to it
 };

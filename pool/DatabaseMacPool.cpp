@@ -1,40 +1,31 @@
 #include "DatabaseMacPool.h"
 
+#include <QPointer>
 #include <QUuid>
-
-// Carries one answer to the caller's thread. A queued connection to `context` is dropped by Qt
-// itself, under its own lock, when `context` is destroyed first, so no answer reaches a dead
-// object and none is delivered twice.
-class MacPoolCourier : public QObject
-{
-    Q_OBJECT
-signals:
-    void Delivered();
-};
 
 DatabaseMacPool::DatabaseMacPool(const PoolUrl &url, const MacPoolTimeouts &timeouts)
     : m_url(url), m_timeouts(timeouts), m_state(std::make_unique<WorkerState>())
 {
     m_description = QStringLiteral("MAC pool ") + PoolUrlText(url);
     m_thread.setObjectName(QStringLiteral("MAC pool"));
+    m_worker = new HandOffQueue;
+    m_worker->moveToThread(&m_thread);
     m_thread.start();
 }
 
 DatabaseMacPool::~DatabaseMacPool()
 {
     // The connection is closed on the thread that opened it, after every call made before.
-    auto *last = new QObject;
-    last->moveToThread(&m_thread);
     WorkerState *state = m_state.get();
-    QMetaObject::invokeMethod(
-        last,
-        [state, last] {
-            state->database.reset();
-            last->deleteLater(); // deferred deletes run as the thread finishes
-            QThread::currentThread()->quit();
-        },
-        Qt::QueuedConnection);
+    HandOffQueue *worker = m_worker;
+    m_worker->Post([state, worker] {
+        state->database.reset();
+        // The thread's end, as wait() sees it, is a hand-off too.
+        HandOffRelease(worker);
+        QThread::currentThread()->quit();
+    });
     m_thread.wait();
+    delete m_worker;
 }
 
 QString DatabaseMacPool::Describe() const
@@ -46,25 +37,24 @@ template <typename Reply>
 void DatabaseMacPool::Post(QObject *context, std::function<Reply(WorkerState &)> work,
                            std::function<void(const Reply &)> done)
 {
-    auto reply = std::make_shared<Reply>();
-    auto *courier = new MacPoolCourier;
-    QObject::connect(
-        courier, &MacPoolCourier::Delivered, context, [reply, done] { done(*reply); },
-        Qt::QueuedConnection);
-    courier->moveToThread(&m_thread);
+    // Made here, on the context's thread, and only ever read there.
+    QPointer<QObject> alive(context);
+    HandOffQueue *relay = &m_relay;
     WorkerState *state = m_state.get();
     const PoolUrl url = m_url;
     const MacPoolTimeouts timeouts = m_timeouts;
-    QMetaObject::invokeMethod(
-        courier,
-        [state, courier, reply, work, url, timeouts] {
-            if (!state->database)
-                state->database = std::make_unique<MacPoolDatabase>(url, timeouts);
-            *reply = work(*state);
-            emit courier->Delivered();
-            courier->deleteLater();
-        },
-        Qt::QueuedConnection);
+    // The answer's callback moves on with the answer, so it is only ever copied, run and
+    // destroyed on the context's thread.
+    m_worker->Post([state, relay, alive, work = std::move(work), done = std::move(done), url,
+                    timeouts]() mutable {
+        if (!state->database)
+            state->database = std::make_unique<MacPoolDatabase>(url, timeouts);
+        const Reply reply = work(*state);
+        relay->Post([alive, done = std::move(done), reply] {
+            if (alive)
+                done(reply);
+        });
+    });
 }
 
 void DatabaseMacPool::PostReply(QObject *context, std::function<MacNumberReply(WorkerState &)> work,
@@ -176,5 +166,3 @@ void DatabaseMacPool::LookUp(int number, QObject *context,
         },
         std::move(done));
 }
-
-#include "DatabaseMacPool.moc"

@@ -3,6 +3,8 @@
 #include "MacPoolDatabase.h"
 #include "exchanges/MacNumberSource.h"
 
+#include "link/ThreadHandOff.h"
+
 #include <QHash>
 #include <QThread>
 #include <functional>
@@ -53,5 +55,7 @@ private:
     MacPoolTimeouts m_timeouts;
     QString m_description;
     QThread m_thread;
+    HandOffQueue *m_worker = nullptr; // lives on m_thread
+    HandOffQueue m_relay;             // lives on the making thread; answers are posted to it
     std::unique_ptr<WorkerState> m_state;
 };

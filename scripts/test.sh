@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the normal build, the Debian package
 # built, validated, installed, tried and removed, the same tests under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then a short run of every fuzz target.
+# UndefinedBehaviorSanitizer, the tests where threads meet under ThreadSanitizer, then a short
+# run of every fuzz target.
 # TOLVEX_QUICK=1 runs the normal build only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -56,6 +57,15 @@ BUILD_TYPE=Debug ./scripts/build.sh build-asan -DTOLVEX_SANITIZE=ON
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run_ctest build-asan
+
+echo "== the tests where threads meet, under ThreadSanitizer"
+if ./scripts/tsan.sh; then
+    passed=$((passed + 4))
+else
+    failed=$((failed + 1))
+    echo "tests: $passed passed, $failed failed"
+    exit 1
+fi
 
 echo "== fuzz targets"
 ./scripts/fuzz.sh "${TOLVEX_FUZZ_SECONDS:-20}"

@@ -197,7 +197,7 @@ bool RecordFile::Append(const QJsonObject &line, QString *error)
 RecordThread::RecordThread(const QString &name)
 {
     m_thread.setObjectName(name);
-    m_worker = new QObject;
+    m_worker = new HandOffQueue;
     m_worker->moveToThread(&m_thread);
     m_thread.start();
 }
@@ -214,20 +214,16 @@ void RecordThread::Post(QObject *context, std::function<QString()> write,
 {
     // Made here, on the context's thread, and only ever read there.
     QPointer<QObject> alive(context);
-    QObject *relay = &m_relay;
-    QMetaObject::invokeMethod(
-        m_worker,
-        [relay, alive, done = std::move(done), write = std::move(write)] {
-            const QString error = write();
-            QMetaObject::invokeMethod(
-                relay,
-                [alive, done, error] {
-                    if (alive)
-                        done(error);
-                },
-                Qt::QueuedConnection);
-        },
-        Qt::QueuedConnection);
+    HandOffQueue *relay = &m_relay;
+    // The answer's callback moves on with the answer, so it is only ever copied, run and
+    // destroyed on the context's thread.
+    m_worker->Post([relay, alive, done = std::move(done), write = std::move(write)]() mutable {
+        const QString error = write();
+        relay->Post([alive, done = std::move(done), error] {
+            if (alive)
+                done(error);
+        });
+    });
 }
 
 void RecordThread::Finish(std::function<void()> last)
@@ -235,14 +231,14 @@ void RecordThread::Finish(std::function<void()> last)
     if (m_finished)
         return;
     m_finished = true;
-    QMetaObject::invokeMethod(
-        m_worker,
-        [last = std::move(last)] {
-            if (last)
-                last();
-            QThread::currentThread()->quit();
-        },
-        Qt::QueuedConnection);
+    HandOffQueue *worker = m_worker;
+    m_worker->Post([worker, last = std::move(last)] {
+        if (last)
+            last();
+        // The thread's end, as wait() sees it, is a hand-off too.
+        HandOffRelease(worker);
+        QThread::currentThread()->quit();
+    });
 }
 
 FileProductionRecord::FileProductionRecord(const RecordFile &file, const QString &absolutePath)

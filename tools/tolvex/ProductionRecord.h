@@ -1,8 +1,10 @@
 #pragma once
 
+#include "link/ThreadHandOff.h"
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
+
 #include <QThread>
 #include <functional>
 
@@ -41,8 +43,8 @@ public:
 
 private:
     QThread m_thread;
-    QObject *m_worker = nullptr; // lives on m_thread
-    QObject m_relay;             // lives on the making thread; answers are posted to it
+    HandOffQueue *m_worker = nullptr; // lives on m_thread
+    HandOffQueue m_relay;             // lives on the making thread; answers are posted to it
     bool m_finished = false;
 };
 

@@ -1,7 +1,5 @@
 #include "FileMacNumberSource.h"
 
-#include <QPointer>
-
 FileMacNumberSource::FileMacNumberSource(const QString &counterPath, int lockTimeoutMs)
     : m_path(counterPath), m_lockTimeoutMs(lockTimeoutMs)
 {
@@ -26,18 +24,7 @@ QString FileMacNumberSource::Describe() const
 
 void FileMacNumberSource::Post(QObject *context, Done done, std::function<MacNumberReply()> step)
 {
-    // Made here, on the context's thread, and only ever read there.
-    QPointer<QObject> alive(context);
-    HandOffQueue *relay = &m_relay;
-    // The answer's callback moves on with the answer, so it is only ever copied, run and
-    // destroyed on the context's thread.
-    m_worker->Post([relay, alive, done = std::move(done), step = std::move(step)]() mutable {
-        const MacNumberReply reply = step();
-        relay->Post([alive, done = std::move(done), reply] {
-            if (alive)
-                done(reply);
-        });
-    });
+    RunThenAnswer<MacNumberReply>(m_worker, &m_relay, context, std::move(step), std::move(done));
 }
 
 void FileMacNumberSource::Take(const MacNumberHolder &, QObject *context, Done done)

@@ -32,6 +32,7 @@ inline void HandOffAcquire(const void *) {}
 
 #include <QEvent>
 #include <QObject>
+#include <QPointer>
 
 #include <functional>
 
@@ -51,3 +52,20 @@ public:
 protected:
     bool event(QEvent *event) override;
 };
+
+// Runs `work` on `worker`'s thread, then `done` with its answer on `relay`'s thread, the thread
+// that made `context`, and only while `context` still exists. `done` moves on with the answer,
+// so it is only ever copied, run and destroyed on that thread.
+template <typename Answer>
+void RunThenAnswer(HandOffQueue *worker, HandOffQueue *relay, QObject *context,
+                   std::function<Answer()> work, std::function<void(const Answer &)> done)
+{
+    QPointer<QObject> alive(context);
+    worker->Post([relay, alive, work = std::move(work), done = std::move(done)]() mutable {
+        const Answer answer = work();
+        relay->Post([alive, done = std::move(done), answer] {
+            if (alive)
+                done(answer);
+        });
+    });
+}

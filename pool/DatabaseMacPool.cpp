@@ -1,6 +1,5 @@
 #include "DatabaseMacPool.h"
 
-#include <QPointer>
 #include <QUuid>
 
 DatabaseMacPool::DatabaseMacPool(const PoolUrl &url, const MacPoolTimeouts &timeouts)
@@ -37,24 +36,17 @@ template <typename Reply>
 void DatabaseMacPool::Post(QObject *context, std::function<Reply(WorkerState &)> work,
                            std::function<void(const Reply &)> done)
 {
-    // Made here, on the context's thread, and only ever read there.
-    QPointer<QObject> alive(context);
-    HandOffQueue *relay = &m_relay;
     WorkerState *state = m_state.get();
     const PoolUrl url = m_url;
     const MacPoolTimeouts timeouts = m_timeouts;
-    // The answer's callback moves on with the answer, so it is only ever copied, run and
-    // destroyed on the context's thread.
-    m_worker->Post([state, relay, alive, work = std::move(work), done = std::move(done), url,
-                    timeouts]() mutable {
-        if (!state->database)
-            state->database = std::make_unique<MacPoolDatabase>(url, timeouts);
-        const Reply reply = work(*state);
-        relay->Post([alive, done = std::move(done), reply] {
-            if (alive)
-                done(reply);
-        });
-    });
+    RunThenAnswer<Reply>(
+        m_worker, &m_relay, context,
+        [state, work = std::move(work), url, timeouts] {
+            if (!state->database)
+                state->database = std::make_unique<MacPoolDatabase>(url, timeouts);
+            return work(*state);
+        },
+        std::move(done));
 }
 
 void DatabaseMacPool::PostReply(QObject *context, std::function<MacNumberReply(WorkerState &)> work,

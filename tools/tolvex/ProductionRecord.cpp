@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QJsonDocument>
-#include <QPointer>
 
 #ifdef Q_OS_WIN
 #include <string>
@@ -212,18 +211,7 @@ RecordThread::~RecordThread()
 void RecordThread::Post(QObject *context, std::function<QString()> write,
                         ProductionRecord::Done done)
 {
-    // Made here, on the context's thread, and only ever read there.
-    QPointer<QObject> alive(context);
-    HandOffQueue *relay = &m_relay;
-    // The answer's callback moves on with the answer, so it is only ever copied, run and
-    // destroyed on the context's thread.
-    m_worker->Post([relay, alive, done = std::move(done), write = std::move(write)]() mutable {
-        const QString error = write();
-        relay->Post([alive, done = std::move(done), error] {
-            if (alive)
-                done(error);
-        });
-    });
+    RunThenAnswer<QString>(m_worker, &m_relay, context, std::move(write), std::move(done));
 }
 
 void RecordThread::Finish(std::function<void()> last)
